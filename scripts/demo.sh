@@ -1,0 +1,20 @@
+#!/usr/bin/env bash
+# Builds the programs and runs each one on the simulated example laptop
+# (examples/laptop.json), printing the JSON lines they write.
+set -euo pipefail
+cd "$(dirname "${BASH_SOURCE[0]}")/.."
+
+cmake -S . -B build -DBUILD_TESTING=OFF >/dev/null
+cmake --build build >/dev/null
+export SIM_SCENARIO=examples/laptop.json
+
+knobwerk() {
+  echo "\$ Knobwerk $*"
+  build/sim/Knobwerk "$@" 2>&1 || echo "(exit status $?)"
+}
+knobwerk brightness
+knobwerk brightness 0.25
+knobwerk outputs
+knobwerk output 92
+knobwerk output 81
+knobwerk --help

@@ -1,0 +1,9 @@
+#include <cstdlib>
+
+#include "platform/process.h"
+
+namespace platform {
+
+void exitProcess(int status) { std::exit(status); }
+
+}  // namespace platform

@@ -1,0 +1,10 @@
+// How a program ends. Every program leaves through here, so that the
+// simulated machine can record the status it ends with.
+#pragma once
+
+namespace platform {
+
+// Ends the process with `status`; buffered standard output is flushed.
+[[noreturn]] void exitProcess(int status);
+
+}  // namespace platform

@@ -1,0 +1,93 @@
+"""Runs the simulated programs from build/sim and collects what they did."""
+
+import json
+import os
+import subprocess
+import tempfile
+from dataclasses import dataclass, field
+from pathlib import Path
+
+ROOT = Path(__file__).resolve().parents[2]
+BUILD_DIR = Path(os.environ.get("BUILD_DIR", ROOT / "build"))
+
+
+def program(name):
+    return str(BUILD_DIR / "sim" / name)
+
+
+def native_program(name):
+    return str(BUILD_DIR / "bin" / name)
+
+
+@dataclass
+class Run:
+    stdout: bytes
+    stderr: bytes
+    status: int
+    trace: list = field(default_factory=list)  # one dict per platform call
+
+    def lines(self):
+        """Standard output as parsed JSON lines; every line must end in \\n."""
+        text = self.stdout.decode("utf-8")
+        assert text == "" or text.endswith("\n"), repr(text)
+        return [json.loads(line) for line in text.splitlines()]
+
+    def calls(self):
+        return [entry["call"] for entry in self.trace]
+
+
+def scenario_text(scenario):
+    return scenario if isinstance(scenario, (str, bytes)) else json.dumps(scenario)
+
+
+def read_trace(path):
+    with open(path, "rb") as f:
+        data = f.read()
+    assert data == b"" or data.endswith(b"\n"), data
+    return [json.loads(line) for line in data.splitlines()]
+
+
+class Machine:
+    """A scenario file and a trace file in a fresh temporary folder."""
+
+    def __init__(self, scenario=None):
+        self._dir = tempfile.TemporaryDirectory()
+        self.dir = Path(self._dir.name)
+        self.trace_path = self.dir / "trace.jsonl"
+        self.env = {k: v for k, v in os.environ.items() if not k.startswith("SIM_")}
+        self.env["SIM_TRACE"] = str(self.trace_path)
+        if scenario is not None:
+            path = self.dir / "scenario.json"
+            text = scenario_text(scenario)
+            path.write_bytes(text if isinstance(text, bytes) else text.encode("utf-8"))
+            self.env["SIM_SCENARIO"] = str(path)
+
+    def close(self):
+        self._dir.cleanup()
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exc):
+        self.close()
+
+    def trace(self):
+        return read_trace(self.trace_path) if self.trace_path.exists() else []
+
+    def run(self, name, args=(), stdin=b"", timeout=10, env=None):
+        if self.trace_path.exists():
+            self.trace_path.unlink()
+        proc = subprocess.run(
+            [program(name), *args],
+            input=stdin,
+            capture_output=True,
+            timeout=timeout,
+            env={**self.env, **(env or {})},
+        )
+        return Run(proc.stdout, proc.stderr, proc.returncode, self.trace())
+
+
+def run(name, args=(), scenario=None, **kwargs):
+    """Runs one simulated program on a fresh machine built from `scenario`."""
+    with Machine(scenario) as machine:
+        return machine.run(name, args, **kwargs)
