@@ -29,9 +29,10 @@ std::optional<OutputDevice> outputDevice(platform::AudioObjectId id) {
   std::uint32_t nameSize = sizeof name;
   if (platform::propertyData(id, address(kName), &nameSize, &name) != 0) return std::nullopt;
   if (name == nullptr) return std::nullopt;
-  OutputDevice device{id, platform::stringText(name)};
+  auto text = platform::stringText(name);
   platform::releaseString(name);
-  return device;
+  if (!text) return std::nullopt;
+  return OutputDevice{id, std::move(*text)};
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 namespace platform {
@@ -40,8 +41,8 @@ std::int32_t setPropertyData(AudioObjectId object, const PropertyAddress& addres
 // the caller.
 using StringRef = const void*;
 
-// The string's text as UTF-8.
-std::string stringText(StringRef string);
+// The string's text as UTF-8, or none when it has no UTF-8 form.
+std::optional<std::string> stringText(StringRef string);
 
 // CFRelease of a string the caller owns; never called with null.
 void releaseString(StringRef string);

@@ -18,7 +18,7 @@ std::int32_t setPropertyData(AudioObjectId, const PropertyAddress&, std::uint32_
 }
 
 // No query succeeds, so no string object is ever handed out.
-std::string stringText(StringRef) { return {}; }
+std::optional<std::string> stringText(StringRef) { return std::nullopt; }
 
 void releaseString(StringRef) {}
 

@@ -119,7 +119,7 @@ std::int32_t setPropertyData(AudioObjectId object, const PropertyAddress& addres
   return 0;
 }
 
-std::string stringText(StringRef string) { return static_cast<const SimString*>(string)->text; }
+std::optional<std::string> stringText(StringRef string) { return static_cast<const SimString*>(string)->text; }
 
 void releaseString(StringRef string) {
   const auto* name = static_cast<const SimString*>(string);
