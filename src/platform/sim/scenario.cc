@@ -111,21 +111,38 @@ void optionalField(Fields& fields, const char* key, T& target, Read read) {
   if (const JsonValue* value = fields.take(key)) target = read(*value, fields.path(key));
 }
 
+// Each element of the array `value`, read with `read`.
+template <typename Read>
+auto listOf(const JsonValue& value, const std::string& path, Read read) {
+  std::vector<decltype(read(value, path))> result;
+  const auto& items = array(value, path);
+  for (std::size_t i = 0; i < items.size(); ++i) result.push_back(read(items[i], indexed(path, i)));
+  return result;
+}
+
+std::string entryPoint(const JsonValue& value, const std::string& path) {
+  if (value.kind != Kind::String) wrongType(path, "a string");
+  if (value.text != "DisplayServicesGetBrightness" && value.text != "DisplayServicesSetBrightness") {
+    throw Fault(path + ": not an entry point of the framework");
+  }
+  return value.text;
+}
+
+OnlineDisplay onlineDisplay(const JsonValue& value, const std::string& path) {
+  Fields fields(value, path);
+  OnlineDisplay display;
+  display.id = u32(fields.require("id"), fields.path("id"));
+  optionalField(fields, "builtin", display.builtin, boolean);
+  fields.finish();
+  return display;
+}
+
 DisplayServicesState displayServicesState(const JsonValue& value, const std::string& path) {
   DisplayServicesState state;
   Fields fields(value, path);
   optionalField(fields, "loads", state.loads, boolean);
   if (const JsonValue* symbols = fields.take("symbols")) {
-    state.symbols.clear();
-    const auto& items = array(*symbols, fields.path("symbols"));
-    for (std::size_t i = 0; i < items.size(); ++i) {
-      const std::string itemPath = indexed(fields.path("symbols"), i);
-      if (items[i].kind != Kind::String) wrongType(itemPath, "a string");
-      if (items[i].text != "DisplayServicesGetBrightness" && items[i].text != "DisplayServicesSetBrightness") {
-        throw Fault(itemPath + ": not an entry point of the framework");
-      }
-      state.symbols.push_back(items[i].text);
-    }
+    state.symbols = listOf(*symbols, fields.path("symbols"), entryPoint);
   }
   optionalField(fields, "getStatus", state.getStatus, i32);
   if (const JsonValue* level = fields.take("level")) {
@@ -142,15 +159,7 @@ DisplaysState displaysState(const JsonValue& value, const std::string& path) {
   optionalField(fields, "countStatus", state.countStatus, i32);
   optionalField(fields, "listStatus", state.listStatus, i32);
   if (const JsonValue* online = fields.take("online")) {
-    const auto& items = array(*online, fields.path("online"));
-    for (std::size_t i = 0; i < items.size(); ++i) {
-      Fields display(items[i], indexed(fields.path("online"), i));
-      OnlineDisplay entry;
-      entry.id = u32(display.require("id"), display.path("id"));
-      optionalField(display, "builtin", entry.builtin, boolean);
-      display.finish();
-      state.online.push_back(entry);
-    }
+    state.online = listOf(*online, fields.path("online"), onlineDisplay);
   }
   state.filled = static_cast<std::uint32_t>(state.online.size());
   optionalField(fields, "filled", state.filled, u32);
@@ -174,10 +183,7 @@ AudioState audioState(const JsonValue& value, const std::string& path) {
   AudioState state;
   Fields fields(value, path);
   if (const JsonValue* devices = fields.take("devices")) {
-    const auto& items = array(*devices, fields.path("devices"));
-    for (std::size_t i = 0; i < items.size(); ++i) {
-      state.devices.push_back(audioDevice(items[i], indexed(fields.path("devices"), i)));
-    }
+    state.devices = listOf(*devices, fields.path("devices"), audioDevice);
   }
   optionalField(fields, "devicesSizeStatus", state.devicesSizeStatus, i32);
   state.devicesSize = static_cast<std::uint32_t>(4 * state.devices.size());
@@ -220,10 +226,7 @@ Screen screen(const JsonValue& value, const std::string& path) {
 
 void readScreens(Fields& fields, ScreensState& state) {
   if (const JsonValue* screens = fields.take("screens")) {
-    const auto& items = array(*screens, fields.path("screens"));
-    for (std::size_t i = 0; i < items.size(); ++i) {
-      state.screens.push_back(screen(items[i], indexed(fields.path("screens"), i)));
-    }
+    state.screens = listOf(*screens, fields.path("screens"), screen);
   }
   state.main = state.screens.empty() ? ScreensState::Main::None : ScreensState::Main::Listed;
   const JsonValue* main = fields.take("mainScreen");
@@ -271,10 +274,7 @@ Scenario parseScenario(std::string_view text) {
   if (const JsonValue* value = fields.take("frontmost"); value != nullptr && value->kind != Kind::Null) {
     scenario.focus.frontmost = application(*value, "frontmost");
   }
-  if (const JsonValue* value = fields.take("clock")) {
-    const auto& items = array(*value, "clock");
-    for (std::size_t i = 0; i < items.size(); ++i) scenario.focus.clock.push_back(number(items[i], indexed("clock", i)));
-  }
+  if (const JsonValue* value = fields.take("clock")) scenario.focus.clock = listOf(*value, "clock", number);
   readScreens(fields, scenario.screens);
   fields.finish();
   return scenario;
