@@ -5,7 +5,7 @@ set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
 
 cmake -S . -B build -DBUILD_TESTING=OFF >/dev/null
-cmake --build build >/dev/null
+cmake --build build --parallel 2 >/dev/null
 export SIM_SCENARIO=examples/laptop.json
 
 knobwerk() {
