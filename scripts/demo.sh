@@ -18,3 +18,7 @@ knobwerk outputs
 knobwerk output 92
 knobwerk output 81
 knobwerk --help
+
+# The built-in screen is notched; the external one is listed first.
+echo '$ Brimgauge'
+build/sim/Brimgauge
