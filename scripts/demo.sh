@@ -4,7 +4,7 @@
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
 
-cmake -S . -B build -DBUILD_TESTING=OFF >/dev/null
+cmake -S . -B build >/dev/null
 cmake --build build --parallel 2 >/dev/null
 export SIM_SCENARIO=examples/laptop.json
 
@@ -22,3 +22,10 @@ knobwerk --help
 # The built-in screen is notched; the external one is listed first.
 echo '$ Brimgauge'
 build/sim/Brimgauge
+
+# The watcher prints the frontmost application, then one line per activation
+# in examples/focus-events.jsonl (two of its notifications carry no
+# application). Its standard input stays open while the events are handled and
+# then ends, which ends the watcher.
+echo '$ Quelmark   (SIM_EVENTS=examples/focus-events.jsonl)'
+sleep 0.5 | SIM_EVENTS=examples/focus-events.jsonl build/sim/Quelmark

@@ -86,6 +86,17 @@ class Machine:
         )
         return Run(proc.stdout, proc.stderr, proc.returncode, self.trace())
 
+    def start(self, name, args=(), env=None, **streams):
+        """Starts one simulated program without waiting for it. Its standard
+        streams are pipes unless `streams` (stdin=..., stdout=...) says
+        otherwise."""
+        if self.trace_path.exists():
+            self.trace_path.unlink()
+        pipes = {"stdin": subprocess.PIPE, "stdout": subprocess.PIPE, "stderr": subprocess.PIPE}
+        return subprocess.Popen(
+            [program(name), *args], env={**self.env, **(env or {})}, **{**pipes, **streams}
+        )
+
 
 def run(name, args=(), scenario=None, **kwargs):
     """Runs one simulated program on a fresh machine built from `scenario`."""
