@@ -98,6 +98,15 @@ bool appendObject(std::string& out, const Reply& reply) {
 
 }  // namespace
 
+bool isUtf8(std::string_view text) {
+  for (std::size_t i = 0; i < text.size();) {
+    const std::size_t length = utf8SequenceLength(text, i);
+    if (length == 0) return false;
+    i += length;
+  }
+  return true;
+}
+
 bool appendJsonString(std::string& out, std::string_view text, bool escapeSolidus) {
   static const char hex[] = "0123456789abcdef";
   out += '"';
@@ -137,6 +146,12 @@ bool appendJsonString(std::string& out, std::string_view text, bool escapeSolidu
 
 bool appendJsonNumber(std::string& out, double value) {
   if (!std::isfinite(value)) return false;
+  // "-0" is read back as the integer 0 by readers that tell integers from
+  // floats; "-0.0" keeps the sign for all of them.
+  if (value == 0 && std::signbit(value)) {
+    out += "-0.0";
+    return true;
+  }
   char digits[32];
   const auto result = std::to_chars(digits, digits + sizeof digits, value);
   out.append(digits, result.ptr);

@@ -26,6 +26,9 @@ struct Reply {
 // state, when `text` is not valid UTF-8.
 bool appendJsonString(std::string& out, std::string_view text, bool escapeSolidus = true);
 
+// Whether `text` is well-formed UTF-8.
+bool isUtf8(std::string_view text);
+
 // Appends the shortest decimal form that reads back as the same double.
 // Returns false for NaN and the infinities, which JSON cannot carry.
 bool appendJsonNumber(std::string& out, double value);

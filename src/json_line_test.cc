@@ -31,6 +31,8 @@ TEST(JsonLineTest, WritesEachKindCompactly) {
       {std::numeric_limits<std::int64_t>::min(), R"({"k":-9223372036854775808})"},
       {std::int32_t{-1}, R"({"k":-1})"},
       {0.5, R"({"k":0.5})"},
+      {1.0, R"({"k":1})"},
+      {-0.0, R"({"k":-0.0})"},
       {ReplyList{}, R"({"k":[]})"},
       {ReplyList{Reply{}.set("id", std::int64_t{1}), Reply{}}, R"({"k":[{"id":1},{}]})"},
   };
