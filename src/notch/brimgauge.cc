@@ -60,22 +60,25 @@ std::string reportLine() {
 
 // The whole line goes to buffered standard output in one call, so a reader
 // sees all of it or nothing; it is flushed as the process exits.
-void emit(std::string_view line) {
+void writeLine(std::string_view line) {
   const std::size_t written = std::fwrite(line.data(), 1, line.size(), stdout);
   static_cast<void>(written);  // there is nowhere to report a failed write
+}
+
+void probe() {
+  screen = chosenScreen();
+  if (screen == nullptr) {
+    writeLine("{\"notched\":false}\n");
+  } else {
+    measure();
+    writeLine(reportLine());
+  }
 }
 
 }  // namespace
 }  // namespace notch
 
 int main() {
-  using namespace notch;
-  screen = chosenScreen();
-  if (screen == nullptr) {
-    emit("{\"notched\":false}\n");
-  } else {
-    measure();
-    emit(reportLine());
-  }
+  platform::runInAutoreleasePool(notch::probe);
   platform::exitProcess(0);
 }

@@ -30,10 +30,6 @@ using EventHandler = void (*)();
 // The activation policy that gives no Dock icon and no windows.
 inline constexpr int kActivationPolicyProhibited = 2;
 
-// Runs `body` inside an autorelease pool where the platform has them, so
-// that objects handed out during start-up are released in time.
-void runInAutoreleasePool(void (*body)());
-
 // setvbuf on stdout: no buffer of our own, line buffered, size 0.
 void setLineBuffered();
 

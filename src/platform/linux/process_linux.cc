@@ -6,4 +6,7 @@ namespace platform {
 
 void exitProcess(int status) { std::exit(status); }
 
+// Nothing here is reference counted through a pool.
+void runInAutoreleasePool(void (*body)()) { body(); }
+
 }  // namespace platform

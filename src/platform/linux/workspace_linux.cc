@@ -18,7 +18,6 @@ ReadSource stdinReadSource;
 
 }  // namespace
 
-void runInAutoreleasePool(void (*body)()) { body(); }
 
 Workspace* sharedWorkspace() { return reinterpret_cast<Workspace*>(&workspaceObject); }
 

@@ -37,12 +37,6 @@ std::optional<std::string> utf8Text(NSString* text) {
 
 }  // namespace
 
-void runInAutoreleasePool(void (*body)()) {
-  @autoreleasepool {
-    body();
-  }
-}
-
 Workspace* sharedWorkspace() { return pooled<Workspace>([NSWorkspace sharedWorkspace]); }
 
 Application* frontmostApplication(Workspace* workspace) {

@@ -12,4 +12,6 @@ void exitProcess(int status) {
   std::exit(status);
 }
 
+void runInAutoreleasePool(void (*body)()) { body(); }
+
 }  // namespace platform

@@ -101,8 +101,6 @@ void deliver(const std::string& line, int lineNumber) {
 
 }  // namespace
 
-void runInAutoreleasePool(void (*body)()) { body(); }
-
 void setLineBuffered() {
   sim::trace("setvbuf", {{"mode", _IOLBF}});
   std::setvbuf(stdout, nullptr, _IOLBF, 0);
