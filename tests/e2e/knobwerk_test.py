@@ -144,8 +144,9 @@ class LevelTextTest(ReplyTestCase):
                 self.assertEqual(run.status, 0)
                 # The reply reads the level back as a float.
                 self.assertEqual(run.lines(), [{"brightness": float(handed)}])
-        # Negative zero keeps its sign on the way back.
-        self.assertEqual(knobwerk("brightness", "-0").stdout, b'{"brightness":-0}\n')
+        # Negative zero keeps its sign on the way back, also for readers
+        # that take "-0" for the integer 0.
+        self.assertEqual(knobwerk("brightness", "-0").stdout, b'{"brightness":-0.0}\n')
 
 
 class BrightnessTest(ReplyTestCase):
@@ -195,7 +196,7 @@ class BrightnessTest(ReplyTestCase):
         run = knobwerk("brightness", "0.3", scenario=only_set)
         self.assertEqual(set_levels(run), [0.30000001192092896])
         self.assertReply(run, {"brightness": None})
-        only_get = scenario(displayServices={"symbols": ["DisplayServicesGetBrightness"]})
+        only_get = scenario(displayServices={"symbols": ["DisplayServicesGetBrightness", "DisplayServicesSetBright"]})
         run = knobwerk("brightness", "0.3", scenario=only_get)
         self.assertEqual(set_levels(run), [])
         self.assertReply(run, {"brightness": 0.5})
@@ -385,9 +386,12 @@ class OutputsTest(ReplyTestCase):
         self.assertNotIn("\\u00fc", line)
 
     def test_a_name_that_is_not_utf8_prints_nothing(self):
-        text = '{"audio": {"devices": [{"id": 10, "name": "caf\xe9"}]}}'.encode("latin-1")
-        run = knobwerk("outputs", scenario=text)
-        self.assertEqual((run.status, run.stdout, run.stderr), (0, b"", b""))
+        # A lone surrogate is valid JSON but has no UTF-8 form.
+        for name in ["caf\udce9", "\ud83c"]:
+            with self.subTest(name=name):
+                run = knobwerk("outputs", scenario=outputs_scenario([SPEAKERS, {"id": 10, "name": name}]))
+                self.assertEqual((run.status, run.stdout, run.stderr), (0, b"", b""))
+                self.assertEqual(run.trace[-1], {"call": "exit", "status": 0})
 
 
 class ScenarioFaultTest(unittest.TestCase):
@@ -403,9 +407,12 @@ class ScenarioFaultTest(unittest.TestCase):
             "fractional id": {"audio": {"defaultOutput": 1.5}},
             "missing device name": {"audio": {"devices": [{"id": 1}]}},
             "missing device id": {"audio": {"devices": [{"name": "x"}]}},
-            "unknown entry point": {"displayServices": {"symbols": ["DisplayServicesGetBrightnes"]}},
+            "symbol that is not text": {"displayServices": {"symbols": [1]}},
             "level as text": {"displayServices": {"level": "half"}},
             "trailing text": '{"audio": {}} x',
+            "raw bytes that are not UTF-8": b'{"audio": {"devices": [{"id": 10, "name": "caf\xe9"}]}}',
+            "a line feed inside a key name": {"displays": {"on\nline": []}},
+            "duplicate key": '{"audio": {}, "audio": {}}',
         }
         for name, text in cases.items():
             with self.subTest(name):

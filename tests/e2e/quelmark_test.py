@@ -115,8 +115,14 @@ class WatcherTestCase(unittest.TestCase):
         return machine
 
     def events_file(self, machine, events):
+        """An events file: text as it is, or a list of events, where an entry
+        that is bytes is written as it is, as one line."""
         path = machine.dir / "events.jsonl"
-        path.write_text(events if isinstance(events, str) else event_lines(events), encoding="utf-8")
+        if isinstance(events, str):
+            data = events.encode("utf-8")
+        else:
+            data = b"".join(e + b"\n" if isinstance(e, bytes) else event_lines([e]).encode("utf-8") for e in events)
+        path.write_bytes(data)
         return path
 
     def fifo(self, machine):
@@ -317,27 +323,28 @@ class RecordTest(WatcherTestCase):
                     self.assertIn(b'"name":' + written.encode("utf-8"), line)
 
     def test_a_record_that_is_not_utf8_is_left_out_and_watching_goes_on(self):
-        machine = self.machine()
-        events = b'{"userInfo": {"NSWorkspaceApplicationKey": {"name": "bad \xff", "pid": 1}}}\n'
-        events += event_lines([activation(SENTINEL)]).encode()
-        path = machine.dir / "events.jsonl"
-        path.write_bytes(events)
-        watcher = Watcher(self, machine, path)
-        self.assertEqual(described(record(watcher.read_line())), SENTINEL)
-        self.assertEnded(watcher.finish())
+        # A lone surrogate is valid JSON but has no UTF-8 form.
+        for application in [{"name": "bad \ud800", "pid": 1}, {"bundleId": "\udfff", "pid": 2}]:
+            with self.subTest(application=application):
+                machine = self.machine()
+                events = json.dumps(activation(application)) + "\n" + event_lines([activation(SENTINEL)])
+                watcher = Watcher(self, machine, self.events_file(machine, events))
+                self.assertEqual(described(record(watcher.read_line())), SENTINEL)
+                self.assertEnded(watcher.finish())
 
 
 class LifelineTest(WatcherTestCase):
     def test_standard_input_ended_before_start(self):
         # The initial record still comes; then the first read ends the
-        # watcher, before any event is handled.
+        # watcher. A live event waiting in a FIFO is not handled.
         for label, scenario, lines in [
             ("frontmost application", {"frontmost": EDITOR, "clock": [1.5]}, [{"v": 1, "at": 1500, **EDITOR}]),
             ("none frontmost", {}, []),
         ]:
             for stdin in ("empty pipe", "null device"):
                 with self.subTest(label, stdin=stdin), sim.Machine(scenario) as machine:
-                    events = self.events_file(machine, [activation(MAIL)])
+                    events, fd = self.fifo(machine)
+                    os.write(fd, event_lines([activation(MAIL)]).encode())
                     env = {"SIM_EVENTS": str(events)}
                     if stdin == "empty pipe":
                         run = machine.run("Quelmark", env=env)
@@ -348,6 +355,17 @@ class LifelineTest(WatcherTestCase):
                     self.assertEqual((run.status, run.stderr), (0, b""))
                     self.assertEqual(run.lines(), lines)
                     self.assertEqual(run.trace, START_UP + END)
+
+    def test_events_from_a_file_have_all_arrived_before_standard_input_ends(self):
+        # A regular file's notifications are already there when the loop
+        # starts, so they are handled although standard input has ended.
+        scenario = {"frontmost": EDITOR}
+        with sim.Machine(scenario) as machine:
+            events = self.events_file(machine, [activation(MAIL), {"userInfo": None}, activation(SENTINEL)])
+            run = machine.run("Quelmark", env={"SIM_EVENTS": str(events)})
+        self.assertEqual((run.status, run.stderr), (0, b""))
+        self.assertEqual([described(line) for line in run.lines()], [EDITOR, MAIL, SENTINEL])
+        self.assertEqual(run.trace, START_UP[:3] + START_UP[3:] + END)
 
     def test_a_failed_read_ends_the_watcher_with_status_0(self):
         machine = self.machine({"frontmost": EDITOR})
@@ -410,6 +428,8 @@ class FaultTest(WatcherTestCase):
             "pid out of range": activation({"pid": 2**31}),
             "name of the wrong type": activation({"name": 5, "pid": 1}),
             "unknown key in the application": activation({"pid": 1, "colour": "red"}),
+            "raw bytes that are not UTF-8": b'{"userInfo": {"NSWorkspaceApplicationKey": {"name": "\xff", "pid": 1}}}',
+            "a line feed inside a key name": {"userInfo": {}, "ex\ntra": 1},
         }
         for label, faulty in cases.items():
             with self.subTest(label):

@@ -1,5 +1,7 @@
 #include "platform/sim/json_reader.h"
 
+#include "json_line.h"
+
 namespace sim {
 namespace {
 
@@ -219,14 +221,17 @@ class Parser {
         case 'u': {
           unsigned code;
           if (!hex4(code)) return false;
-          if (code >= 0xD800 && code <= 0xDBFF) {
-            unsigned low;
-            if (!consumeWord("\\u") || !hex4(low) || low < 0xDC00 || low > 0xDFFF) {
-              return fail("unpaired surrogate");
-            }
+          // A surrogate pair makes one character. A lone surrogate is valid
+          // JSON but no character: it is kept in its three-byte form, which
+          // is not UTF-8, so text holding it can be refused where it is
+          // written.
+          const std::size_t afterFirst = pos_;
+          unsigned low;
+          if (code >= 0xD800 && code <= 0xDBFF && consumeWord("\\u") && hex4(low) && low >= 0xDC00 &&
+              low <= 0xDFFF) {
             code = 0x10000 + ((code - 0xD800) << 10) + (low - 0xDC00);
-          } else if (code >= 0xDC00 && code <= 0xDFFF) {
-            return fail("unpaired surrogate");
+          } else {
+            pos_ = afterFirst;
           }
           appendUtf8(out, code);
           break;
@@ -245,6 +250,10 @@ class Parser {
 }  // namespace
 
 std::optional<JsonValue> parseJson(std::string_view text, std::string& error) {
+  if (!isUtf8(text)) {
+    error = "the text is not UTF-8";
+    return std::nullopt;
+  }
   return Parser(text).document(error);
 }
 

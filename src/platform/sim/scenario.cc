@@ -1,5 +1,8 @@
 #include "platform/sim/scenario.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <charconv>
 #include <cstdio>
 #include <cstdlib>
@@ -120,11 +123,8 @@ auto listOf(const JsonValue& value, const std::string& path, Read read) {
   return result;
 }
 
-std::string entryPoint(const JsonValue& value, const std::string& path) {
+std::string text(const JsonValue& value, const std::string& path) {
   if (value.kind != Kind::String) wrongType(path, "a string");
-  if (value.text != "DisplayServicesGetBrightness" && value.text != "DisplayServicesSetBrightness") {
-    throw Fault(path + ": not an entry point of the framework");
-  }
   return value.text;
 }
 
@@ -142,7 +142,7 @@ DisplayServicesState displayServicesState(const JsonValue& value, const std::str
   Fields fields(value, path);
   optionalField(fields, "loads", state.loads, boolean);
   if (const JsonValue* symbols = fields.take("symbols")) {
-    state.symbols = listOf(*symbols, fields.path("symbols"), entryPoint);
+    state.symbols = listOf(*symbols, fields.path("symbols"), text);
   }
   optionalField(fields, "getStatus", state.getStatus, i32);
   if (const JsonValue* level = fields.take("level")) {
@@ -302,10 +302,32 @@ Notification parseNotification(std::string_view line) {
 }
 
 void failWithFault(const std::string& what) {
-  const std::string line = "simulated machine: " + what + "\n";
+  // Key names and paths come from the test's files; escaping their control
+  // characters keeps the report on one line.
+  std::string line = "simulated machine: ";
+  for (const char c : what) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte < 0x20 || byte == 0x7F) {
+      static const char hex[] = "0123456789abcdef";
+      line += "\\x";
+      line += hex[byte >> 4];
+      line += hex[byte & 0xF];
+    } else {
+      line += c;
+    }
+  }
+  line += '\n';
   std::fputs(line.c_str(), stderr);
   recordExit(3);
   std::exit(3);
+}
+
+int openDescriptor(const char* path, int flags) {
+  const int fd = open(path, flags | O_CLOEXEC, 0644);
+  if (fd < 0 || fd > STDERR_FILENO) return fd;
+  const int moved = fcntl(fd, F_DUPFD_CLOEXEC, STDERR_FILENO + 1);
+  close(fd);
+  return moved;
 }
 
 Scenario& machine() {

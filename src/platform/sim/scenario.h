@@ -110,6 +110,11 @@ Notification parseNotification(std::string_view line);
 // status 3 before any platform call is recorded.
 Scenario& machine();
 
+// open(2) of one of the machine's own files, on a descriptor above the
+// standard three, so that a program started with one of those closed never
+// mistakes the file for its own standard stream.
+int openDescriptor(const char* path, int flags);
+
 // Reports a fault in the test's input on standard error and ends the
 // process with status 3.
 [[noreturn]] void failWithFault(const std::string& what);

@@ -16,7 +16,7 @@ namespace {
 void writeLine(std::string_view call, std::initializer_list<TraceField> fields) {
   static const int fd = [] {
     const char* path = std::getenv("SIM_TRACE");
-    return path == nullptr ? -1 : open(path, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+    return path == nullptr ? -1 : openDescriptor(path, O_WRONLY | O_APPEND | O_CREAT);
   }();
   if (fd < 0) return;
   std::string line = "{\"call\":";

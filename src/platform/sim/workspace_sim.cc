@@ -4,10 +4,14 @@
 // lifeline behave as on the platform.
 //
 // The events source is opened when the main loop starts, so nothing is read
-// from it before start-up is done. The loop serves standard input before
-// each event: once the host closes the lifeline no further event is handled.
+// from it before start-up is done. A regular file is read whole then: its
+// notifications have all arrived, like ones already queued when the loop
+// starts, and are handled before standard input is served. Lines from a
+// source that is still open (a FIFO) wait behind standard input: once the
+// host closes the lifeline no further live event is handled.
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -47,9 +51,16 @@ class Events {
     const char* path = std::getenv("SIM_EVENTS");
     if (path == nullptr) return;
     // A FIFO's open waits for a writer; the test holds one open beforehand.
-    fd_ = open(path, O_RDONLY | O_CLOEXEC);
+    fd_ = sim::openDescriptor(path, O_RDONLY);
     if (fd_ < 0) sim::failWithFault(std::string("cannot read ") + path);
+    struct stat status;
+    if (fstat(fd_, &status) == 0 && S_ISREG(status.st_mode)) {
+      while (fd_ >= 0) readMore();
+    }
   }
+
+  // Every line has arrived: the source has ended.
+  bool complete() const { return fd_ < 0; }
 
   int fd() const { return fd_; }
 
@@ -183,6 +194,11 @@ void runMainLoop() {
   sim::trace("runMainLoop");
   Events events;
   for (;;) {
+    if (events.complete() && events.hasLine()) {
+      const std::string line = events.takeLine();
+      deliver(line, events.lineNumber());
+      continue;
+    }
     // While a line is waiting, standard input is only looked at, not waited
     // for, and the line is handled next.
     const bool pending = events.hasLine();
