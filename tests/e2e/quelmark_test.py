@@ -367,6 +367,20 @@ class LifelineTest(WatcherTestCase):
         self.assertEqual([described(line) for line in run.lines()], [EDITOR, MAIL, SENTINEL])
         self.assertEqual(run.trace, START_UP[:3] + START_UP[3:] + END)
 
+    def test_standard_input_not_open_at_all(self):
+        # The machine's own files (trace, events) must not take descriptor
+        # 0: the lifeline's read fails and the watcher ends, and the trace
+        # still holds every call.
+        machine = self.machine({"frontmost": EDITOR})
+        events = self.events_file(machine, [activation(MAIL)])
+        proc = machine.start("Quelmark", env={"SIM_EVENTS": str(events)}, stdin=None,
+                             preexec_fn=lambda: os.close(0))
+        out, err = proc.communicate(timeout=WAIT)
+        self.assertEqual((proc.returncode, err), (0, b""))
+        self.assertEqual([described(record(line + b"\n")) for line in out.splitlines()], [EDITOR, MAIL])
+        self.assertEqual(machine.trace(), START_UP + [{"call": "read", "fd": 0, "size": 1024, "result": -1},
+                                                      END[-1]])
+
     def test_a_failed_read_ends_the_watcher_with_status_0(self):
         machine = self.machine({"frontmost": EDITOR})
         # A directory is always reported readable, and reading it fails.
