@@ -18,7 +18,6 @@ ReadSource stdinReadSource;
 
 }  // namespace
 
-
 Workspace* sharedWorkspace() { return reinterpret_cast<Workspace*>(&workspaceObject); }
 
 Application* frontmostApplication(Workspace*) { return nullptr; }
