@@ -93,8 +93,9 @@ TEST(JsonLineTest, RefusesNonFiniteNumbers) {
 }
 
 TEST(JsonLineTest, DoublesReadBackExactly) {
-  const double fixed[] = {0.0,     -0.0,   1.0,   0.1,   static_cast<double>(0.7f), 1e21, 1e-7, 5e-324,
-                          1.7976931348623157e308, -2.5, 123456789.125};
+  const double fixed[] = {
+      0.0,  -0.0,         1.0, 0.1, static_cast<double>(0.7f), 1e21, 1e-7, 5e-324, 1.7976931348623157e308,
+      -2.5, 123456789.125};
   std::mt19937_64 random(42);
   std::vector<double> values(std::begin(fixed), std::end(fixed));
   for (int i = 0; i < 20000; ++i) {

@@ -62,8 +62,8 @@ std::optional<platform::AudioObjectId> currentOutput() {
 
 void setOutput(platform::AudioObjectId id) {
   const auto devices = outputDevices();
-  const bool listed =
-      std::any_of(devices.begin(), devices.end(), [id](const OutputDevice& device) { return device.id == id; });
+  const bool listed = std::any_of(devices.begin(), devices.end(),
+                                  [id](const OutputDevice& device) { return device.id == id; });
   if (!listed) return;
   platform::setPropertyData(system, address(kDefaultOutput), sizeof id, &id);
 }

@@ -23,11 +23,11 @@ TEST(LevelTextTest, AcceptsEveryNumberForm) {
     const char* text;
     float level;
   } cases[] = {
-      {"0.5", 0.5f},      {".5", 0.5f},         {"5e-1", 0.5f},    {"+0.5", 0.5f},         {"+0.50", 0.5f},
-      {"0x1p-1", 0.5f},   {"0x.8", 0.5f},       {"0X1P-1", 0.5f},  {"5.", 5.0f},           {"-0", -0.0f},
-      {"1E0", 1.0f},      {"0.7", 0.7f},        {"inf", inf},      {"INF", inf},           {"Infinity", inf},
-      {"-inf", -inf},     {"+iNfInItY", inf},   {"1e39", inf},     {"0x1e5", 485.0f},      {"00.25", 0.25f},
-      {"-5", -5.0f},      {"1e-50", 0.0f},      {"0x1.8p1", 3.0f}, {"1.5e+0", 1.5f},
+      {"0.5", 0.5f},    {".5", 0.5f},       {"5e-1", 0.5f},    {"+0.5", 0.5f},    {"+0.50", 0.5f},
+      {"0x1p-1", 0.5f}, {"0x.8", 0.5f},     {"0X1P-1", 0.5f},  {"5.", 5.0f},      {"-0", -0.0f},
+      {"1E0", 1.0f},    {"0.7", 0.7f},      {"inf", inf},      {"INF", inf},      {"Infinity", inf},
+      {"-inf", -inf},   {"+iNfInItY", inf}, {"1e39", inf},     {"0x1e5", 485.0f}, {"00.25", 0.25f},
+      {"-5", -5.0f},    {"1e-50", 0.0f},    {"0x1.8p1", 3.0f}, {"1.5e+0", 1.5f},
   };
   for (const auto& c : cases) {
     const auto level = levelFromText(c.text);
@@ -42,10 +42,11 @@ TEST(LevelTextTest, AcceptsEveryNumberForm) {
 }
 
 TEST(LevelTextTest, RejectsAnythingElse) {
-  for (const char* text : {"", " 0.5", "0.5 ", "\t1", "\n1", "0,5", "50%", "1e", "1e+", "0x", "0x.", "0xp1",
-                           "1.2.3", ".", "+", "-", "+-1", "--1", "e5", "0.5f", "infinit", "infinityy", "nan(",
-                           "nan(1", "nan)", "nan(a b)", "nan(-)", "snan", "1_000", "0x1p", "1 000", "\xD9\xA1",
-                           "0.5\n", "1e5.0", "0x1.8g"}) {
+  for (const char* text :
+       {"",     " 0.5",  "0.5 ",    "\t1",       "\n1",      "0,5",   "50%",   "1e",       "1e+",
+        "0x",   "0x.",   "0xp1",    "1.2.3",     ".",        "+",     "-",     "+-1",      "--1",
+        "e5",   "0.5f",  "infinit", "infinityy", "nan(",     "nan(1", "nan)",  "nan(a b)", "nan(-)",
+        "snan", "1_000", "0x1p",    "1 000",     "\xD9\xA1", "0.5\n", "1e5.0", "0x1.8g"}) {
     EXPECT_FALSE(levelFromText(text)) << '"' << text << '"';
   }
   EXPECT_FALSE(levelFromText(std::string_view("0.5\0x", 5)));
@@ -65,8 +66,8 @@ TEST(LevelTextTest, AgreesWithStrtofOnGeneratedTexts) {
   ASSERT_STREQ(std::setlocale(LC_NUMERIC, nullptr), "C");
   std::mt19937 random(7);
   const std::string alphabet = "0123456789.eEpPxX+-nNaAiIfFtTyY()_ ,1";
-  const std::string pieces[] = {"0x", "inf", "infinity", "nan", "nan(", ")", "e", "p", ".", "-", "+",
-                                "1",  "9",   "0",        "f",   "7e8",  "a", "x", "(", "_"};
+  const std::string pieces[] = {"0x", "inf", "infinity", "nan", "nan(", ")",   "e", "p", ".", "-",
+                                "+",  "1",   "9",        "0",   "f",    "7e8", "a", "x", "(", "_"};
   auto pick = [&](std::size_t n) { return std::uniform_int_distribution<std::size_t>(0, n - 1)(random); };
   int accepted = 0;
   for (int i = 0; i < 200000; ++i) {

@@ -38,7 +38,8 @@ std::optional<std::string> stringText(StringRef string) {
   // The fast path hands out the string's own storage only when it happens
   // to hold UTF-8; otherwise the text is converted into a buffer.
   if (const char* direct = CFStringGetCStringPtr(text, kCFStringEncodingUTF8)) return std::string(direct);
-  const CFIndex capacity = CFStringGetMaximumSizeForEncoding(CFStringGetLength(text), kCFStringEncodingUTF8) + 1;
+  const CFIndex capacity =
+      CFStringGetMaximumSizeForEncoding(CFStringGetLength(text), kCFStringEncodingUTF8) + 1;
   std::vector<char> buffer(static_cast<std::size_t>(capacity));
   if (!CFStringGetCString(text, buffer.data(), capacity, kCFStringEncodingUTF8)) return std::nullopt;
   return std::string(buffer.data());

@@ -46,10 +46,14 @@ double safeAreaTop(ScreenHandle screen) { return object(screen).safeAreaInsets.t
 
 Rect frame(ScreenHandle screen) { return rect(object(screen).frame); }
 
-std::optional<Rect> auxiliaryTopLeftArea(ScreenHandle screen) { return area(object(screen).auxiliaryTopLeftArea); }
+std::optional<Rect> auxiliaryTopLeftArea(ScreenHandle screen) {
+  return area(object(screen).auxiliaryTopLeftArea);
+}
 
-std::optional<Rect> auxiliaryTopRightArea(ScreenHandle screen) { return area(object(screen).auxiliaryTopRightArea); }
+std::optional<Rect> auxiliaryTopRightArea(ScreenHandle screen) {
+  return area(object(screen).auxiliaryTopRightArea);
+}
 
-double rectWidth(const Rect& r) { return CGRectGetWidth(CGRect{{r.x, r.y}, {r.width, r.height}}); }
+double rectWidth(const Rect &r) { return CGRectGetWidth(CGRect{{r.x, r.y}, {r.width, r.height}}); }
 
 }  // namespace platform

@@ -15,7 +15,7 @@ namespace {
 constexpr AudioObjectId kSystemObject = 1;
 
 // The platform's own error codes for these cases.
-constexpr std::int32_t kBadObject = 0x216F626A;       // '!obj'
+constexpr std::int32_t kBadObject = 0x216F626A;        // '!obj'
 constexpr std::int32_t kUnknownProperty = 0x77686F3F;  // 'who?'
 constexpr std::int32_t kBadSize = 0x2173697A;          // '!siz'
 
@@ -27,14 +27,15 @@ struct SimString {
 
 std::string fourCharacters(std::uint32_t code) {
   std::string text(4, ' ');
-  for (int i = 0; i < 4; ++i) text[static_cast<std::size_t>(i)] = static_cast<char>((code >> (24 - 8 * i)) & 0xFF);
+  for (int i = 0; i < 4; ++i)
+    text[static_cast<std::size_t>(i)] = static_cast<char>((code >> (24 - 8 * i)) & 0xFF);
   return text;
 }
 
 const sim::AudioDevice* device(AudioObjectId object) {
   const auto& devices = sim::machine().audio.devices;
-  const auto found =
-      std::find_if(devices.begin(), devices.end(), [object](const sim::AudioDevice& d) { return d.id == object; });
+  const auto found = std::find_if(devices.begin(), devices.end(),
+                                  [object](const sim::AudioDevice& d) { return d.id == object; });
   return found == devices.end() ? nullptr : &*found;
 }
 
@@ -119,7 +120,9 @@ std::int32_t setPropertyData(AudioObjectId object, const PropertyAddress& addres
   return 0;
 }
 
-std::optional<std::string> stringText(StringRef string) { return static_cast<const SimString*>(string)->text; }
+std::optional<std::string> stringText(StringRef string) {
+  return static_cast<const SimString*>(string)->text;
+}
 
 void releaseString(StringRef string) {
   const auto* name = static_cast<const SimString*>(string);

@@ -63,8 +63,9 @@ std::int32_t onlineDisplayList(std::uint32_t capacity, DisplayId* displays, std:
 bool isBuiltinDisplay(DisplayId display) {
   sim::trace("CGDisplayIsBuiltin", {{"display", display}});
   const auto& online = sim::machine().displays.online;
-  return std::any_of(online.begin(), online.end(),
-                     [display](const sim::OnlineDisplay& entry) { return entry.id == display && entry.builtin; });
+  return std::any_of(online.begin(), online.end(), [display](const sim::OnlineDisplay& entry) {
+    return entry.id == display && entry.builtin;
+  });
 }
 
 }  // namespace platform

@@ -214,7 +214,8 @@ Screen screen(const JsonValue& value, const std::string& path) {
   Fields fields(value, path);
   optionalField(fields, "top", result.top, number);
   result.frameWidth = number(fields.require("frameWidth"), fields.path("frameWidth"));
-  const auto optionalNumber = [](const JsonValue& side, const std::string& sidePath) -> std::optional<double> {
+  const auto optionalNumber = [](const JsonValue& side,
+                                 const std::string& sidePath) -> std::optional<double> {
     if (side.kind == Kind::Null) return std::nullopt;
     return number(side, sidePath);
   };
