@@ -3,18 +3,28 @@
 set -euo pipefail
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
 
-packages=(cmake make g++ libgtest-dev python3)
-missing=()
-for package in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' || missing+=("$package")
-done
-if ((${#missing[@]})); then
+# install_missing [apt-get option...] -- package...
+install_missing() {
+  local options=() missing=() package
+  while [ "$1" != -- ]; do options+=("$1"); shift; done
+  shift
+  for package in "$@"; do
+    dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' || missing+=("$package")
+  done
+  ((${#missing[@]})) || return 0
   echo "installing: ${missing[*]}"
-  sudo=()
+  local sudo=()
   [ "$(id -u)" -eq 0 ] || sudo=(sudo)
   "${sudo[@]}" apt-get update -qq
-  "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${missing[@]}" >/dev/null
-fi
+  "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${options[@]}" "${missing[@]}" >/dev/null
+}
+
+install_missing -- cmake make g++ libgtest-dev python3
+
+# Audio on Linux: libpulse's headers for the build (the library itself is
+# opened at run time), a sound server and pactl for the tests. Without
+# recommends, which for the server are a login manager and a user bus.
+install_missing --no-install-recommends -- pkg-config libpulse-dev pulseaudio pulseaudio-utils
 
 # The syntax check of the Mac sources brings its own list.
 bash "$here/../tests/macos/install-deps.sh"
