@@ -1,7 +1,9 @@
 """End-to-end tests of the control tool on the simulated machine."""
 
 import json
+import os
 import subprocess
+import tempfile
 import unittest
 
 import sim
@@ -436,7 +438,12 @@ class ScenarioFaultTest(unittest.TestCase):
 
 class NativeLinuxTest(unittest.TestCase):
     def run_native(self, *args):
-        return subprocess.run([sim.native_program("Knobwerk"), *args], capture_output=True, timeout=10)
+        # No sound server: a socket that does not exist, and libpulse's files
+        # in a folder of its own rather than the user's home.
+        with tempfile.TemporaryDirectory() as home:
+            env = {**os.environ, "HOME": home, "XDG_RUNTIME_DIR": home, "XDG_CONFIG_HOME": home,
+                   "PULSE_SERVER": f"unix:{home}/missing"}
+            return subprocess.run([sim.native_program("Knobwerk"), *args], capture_output=True, env=env, timeout=10)
 
     def test_the_empty_machine_replies_null(self):
         cases = [

@@ -1,0 +1,216 @@
+"""A private PulseAudio server for tests, and runs of the native control tool
+against it.
+
+Everything lives in a fresh temporary folder: the server's socket, its home,
+its log. Clients are given an environment that names only that server, so no
+test ever reaches the sound server of the user running it."""
+
+import os
+import shutil
+import signal
+import socket
+import subprocess
+import tempfile
+import time
+from pathlib import Path
+
+ROOT = Path(__file__).resolve().parents[2]
+BUILD_DIR = Path(os.environ.get("BUILD_DIR", ROOT / "build"))
+KNOBWERK = str(BUILD_DIR / "bin" / "Knobwerk")
+
+READY_TRIES = 200  # pactl calls, 50 ms apart at most
+NOBODY = 65534
+
+
+def short_folder():
+    # A unix socket path holds at most 107 bytes, so not under a long TMPDIR.
+    return Path(tempfile.mkdtemp(prefix="fx.", dir="/tmp"))
+
+
+def isolated_env(folder, **extra):
+    """An environment that reaches no sound server, X display or session bus
+    of the user, and keeps libpulse's files inside `folder`."""
+    runtime = Path(folder) / "xdg"
+    runtime.mkdir(mode=0o700, exist_ok=True)
+    env = {
+        "PATH": os.environ.get("PATH", "/usr/bin:/bin"),
+        "HOME": str(folder),
+        "XDG_RUNTIME_DIR": str(runtime),
+        "XDG_CONFIG_HOME": str(Path(folder) / "config"),
+        "DBUS_SESSION_BUS_ADDRESS": "disabled:",
+        "LANG": "C.UTF-8",
+    }
+    env.update(extra)
+    return env
+
+
+def knobwerk(env, *args):
+    """Runs build/bin/Knobwerk; the timeout only catches a hang."""
+    return subprocess.run([KNOBWERK, *args], capture_output=True, env=env, timeout=10)
+
+
+def run_as_user(folder, command, env):
+    """Runs `command` as an ordinary user: as root, as nobody, who is then
+    given `folder`."""
+    if os.getuid() == 0:
+        for path in [folder, *Path(folder).rglob("*")]:
+            os.chown(path, NOBODY, NOBODY, follow_symlinks=False)
+        command = ["setpriv", f"--reuid={NOBODY}", f"--regid={NOBODY}", "--clear-groups", *command]
+    return subprocess.run(command, capture_output=True, env=env, cwd=folder, timeout=10)
+
+
+def description_value(text):
+    """A module argument value for a description: any bytes, as hex. None
+    gives a description that is not text (the device has none)."""
+    data = b"\xff" if text is None else text.encode("utf-8")
+    return "hex:" + (data + b"\0").hex()
+
+
+class PulseServer:
+    """pulseaudio with the given null sinks and sources, each a
+    (name, description) pair, and `default` as its default sink."""
+
+    def __init__(self, sinks=(), sources=(), default=None):
+        self.sinks = list(sinks)
+        self.sources = list(sources)
+        self.default = default
+        self.folder = None
+        self.process = None
+
+    def __enter__(self):
+        self.folder = short_folder()
+        try:
+            self._start()
+        except BaseException:
+            self.close()
+            raise
+        return self
+
+    def __exit__(self, *exc):
+        self.close()
+
+    def close(self):
+        if self.process is not None:
+            # SIGKILL also ends a stopped server.
+            self.process.kill()
+            self.process.wait()
+            self.process = None
+        if self.folder is not None:
+            shutil.rmtree(self.folder, ignore_errors=True)
+            self.folder = None
+
+    @property
+    def socket_path(self):
+        return self.folder / "xdg" / "pulse" / "native"
+
+    @property
+    def env(self):
+        return isolated_env(self.folder, PULSE_SERVER=f"unix:{self.socket_path}")
+
+    def _script(self):
+        lines = [f"load-module module-native-protocol-unix auth-anonymous=1 socket={self.socket_path}"]
+        for name, text in self.sinks:
+            lines.append(f"load-module module-null-sink sink_name={name} "
+                         f"sink_properties=device.description={description_value(text)}")
+        for name, text in self.sources:
+            # This module takes no properties: plain text only.
+            lines.append(f'load-module module-null-source source_name={name} description="{text}"')
+        if self.default is not None:
+            lines.append(f"set-default-sink {self.default}")
+        return "\n".join(lines) + "\n"
+
+    def _start(self):
+        script = self.folder / "test.pa"
+        script.write_text(self._script())
+        server_env = isolated_env(self.folder, PULSE_RUNTIME_PATH=str(self.socket_path.parent))
+        self.process = subprocess.Popen(
+            ["pulseaudio", "-n", "--daemonize=no", "--system=no", "--exit-idle-time=-1", "--realtime=no",
+             "--high-priority=no", "-F", str(script), f"--log-target=file:{self.folder / 'pulse.log'}"],
+            stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, env=server_env)
+        self._wait_until_ready()
+
+    def _wait_until_ready(self):
+        # A failing script line does not stop the server: it is ready when
+        # every device exists.
+        for _ in range(READY_TRIES):
+            if self.process.poll() is not None:
+                raise RuntimeError(f"pulseaudio ended with status {self.process.returncode}")
+            try:
+                if self._loaded():
+                    return
+            except subprocess.CalledProcessError:
+                pass
+            time.sleep(0.05)
+        raise RuntimeError("pulseaudio did not become ready")
+
+    def _loaded(self):
+        # The script's lines run in order, so the last one's effect shows that all are done.
+        sinks, sources = self.indices("sinks"), self.indices("sources")
+        return all(name in sinks for name, _ in self.sinks) and \
+            all(name in sources for name, _ in self.sources) and \
+            self.default in (None, self.default_sink())
+
+    def pactl(self, *args):
+        """pactl's standard output against this server, as text."""
+        return subprocess.run(["pactl", *args], capture_output=True, env=self.env, timeout=10,
+                              check=True).stdout.decode("utf-8")
+
+    def short_list(self, kind):
+        """The rows of `pactl list short <kind>`, each a list of fields."""
+        return [line.split("\t") for line in self.pactl("list", "short", kind).splitlines()]
+
+    def indices(self, kind):
+        """{name: index} of the sinks or sources."""
+        return {row[1]: int(row[0]) for row in self.short_list(kind)}
+
+    def default_sink(self):
+        return self.pactl("get-default-sink").strip()
+
+    def last_client(self):
+        """The index of the client that asks: the server numbers every
+        connection, never reusing an index."""
+        return max(int(row[0]) for row in self.short_list("clients") if row[2] == "pactl")
+
+    def knobwerk(self, *args):
+        return knobwerk(self.env, *args)
+
+    def stop(self):
+        self.process.send_signal(signal.SIGSTOP)
+
+    def resume(self):
+        self.process.send_signal(signal.SIGCONT)
+
+
+class SilentServer:
+    """A unix socket that accepts connections and never answers."""
+
+    def __init__(self):
+        self.folder = short_folder()
+        self.path = self.folder / "native"
+        self.socket = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
+        self.socket.bind(str(self.path))
+        # Room for every connection a faulty client might make.
+        self.socket.listen(64)
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exc):
+        self.socket.close()
+        shutil.rmtree(self.folder, ignore_errors=True)
+
+    @property
+    def env(self):
+        return isolated_env(self.folder, PULSE_SERVER=f"unix:{self.path}")
+
+    def connections(self):
+        """How many connections were made so far (all are taken off the queue)."""
+        self.socket.setblocking(False)
+        count = 0
+        while True:
+            try:
+                connection, _ = self.socket.accept()
+            except BlockingIOError:
+                return count
+            connection.close()
+            count += 1
