@@ -347,11 +347,18 @@ class LifelineTest(WatcherTestCase):
                     os.write(fd, event_lines([activation(MAIL)]).encode())
                     env = {"SIM_EVENTS": str(events)}
                     if stdin == "empty pipe":
-                        run = machine.run("Quelmark", env=env)
+                        # Its writing end is closed before the start, so the
+                        # end is there when the watcher first looks.
+                        read_end, write_end = os.pipe()
+                        os.close(write_end)
+                        try:
+                            proc = machine.start("Quelmark", env=env, stdin=read_end)
+                        finally:
+                            os.close(read_end)
                     else:
                         proc = machine.start("Quelmark", env=env, stdin=subprocess.DEVNULL)
-                        out, err = proc.communicate(timeout=WAIT)
-                        run = sim.Run(out, err, proc.returncode, machine.trace())
+                    out, err = proc.communicate(timeout=WAIT)
+                    run = sim.Run(out, err, proc.returncode, machine.trace())
                     self.assertEqual((run.status, run.stderr), (0, b""))
                     self.assertEqual(run.lines(), lines)
                     self.assertEqual(run.trace, START_UP + END)
