@@ -15,6 +15,7 @@
 #include <pulse/proplist.h>
 #include <pulse/utf8.h>
 
+#include <algorithm>
 #include <chrono>
 #include <climits>
 #include <cstring>
