@@ -4,6 +4,9 @@ set -euo pipefail
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
 
 packages=(cmake make g++ libgtest-dev python3)
+# X11: xcb's headers for the build; an X server, xrandr and Debian's Python
+# Xlib for the tests.
+packages+=(pkg-config libxcb1-dev libxcb-randr0-dev libxcb-res0-dev xvfb x11-xserver-utils python3-xlib)
 missing=()
 for package in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' || missing+=("$package")
