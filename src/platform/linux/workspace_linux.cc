@@ -1,41 +1,137 @@
-// Linux has no workspace backend yet: there is never a frontmost
-// application and no activation is ever reported. Standard input is a real
-// lifeline, served by a poll() loop on the main thread, so the watcher runs
-// here and ends when its standard input does.
+// The workspace on an X11 desktop (XWayland included). The frontmost
+// application is the one whose window the window manager has named in the
+// root window's _NET_ACTIVE_WINDOW; each write of that property arrives as a
+// PropertyNotify, and a change to another application is posted as an
+// activation. One poll() loop on the main thread serves the X connection and
+// standard input. Without an X display, or once it has gone away, nothing is
+// frontmost and nothing is posted, while standard input stays the lifeline.
 
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdlib>
 
+#include "platform/linux/window_application.h"
+#include "platform/linux/x11_connection.h"
 #include "platform/posix/poll_loop.h"
 #include "platform/workspace.h"
 
 namespace platform {
+
+// An activation notification carries its application in its user info.
+struct UserInfoEntry {
+  Application application;
+};
+struct UserInfo {
+  UserInfoEntry entry;
+};
+struct Notification {
+  UserInfo info;
+};
+
 namespace {
 
 int workspaceObject;  // its address stands for the one workspace
 ReadSource stdinReadSource;
+NotificationHandler activationHandler = nullptr;
+
+std::optional<x11::Atoms> atoms;
+std::optional<Application> active;  // the application activated last; none while no window is active
+Application frontmost;              // handed out at start-up; lives as long as the process
+
+// The X connection, or null when there is none (any more).
+x11::Session* watchedSession() {
+  if (!atoms || x11::lost()) return nullptr;
+  return x11::session();
+}
+
+// Subscribes to the root window's property changes, before anything is
+// read, so no change after the first reading is missed.
+void watchRootWindow() {
+  x11::Session* x = x11::session();
+  if (x == nullptr) return;
+  x11::PipeSignalBlock block;
+  const std::uint32_t mask = XCB_EVENT_MASK_PROPERTY_CHANGE;
+  x->xcb->change_window_attributes(x->connection, x->root, XCB_CW_EVENT_MASK, &mask);
+  atoms = x11::internAtoms(*x);
+  if (!atoms) x11::dropSession();
+}
+
+// The application of the active window now; none when no window is active,
+// the window no longer exists, or the connection has failed.
+std::optional<Application> activeApplication() {
+  x11::Session* x = watchedSession();
+  if (x == nullptr) return std::nullopt;
+  x11::PipeSignalBlock block;
+  const auto cookie = x11::requestProperty(*x, x->root, atoms->activeWindow, 4);
+  const std::optional<std::uint32_t> window = x11::cardinalProperty(*x, cookie);
+  if (!window || *window == XCB_WINDOW_NONE) return std::nullopt;
+  return x11::windowApplication(*x, *atoms, *window);
+}
+
+// Reads the active window again and posts an activation when it belongs to
+// another application than the one active before.
+void activeWindowChanged() {
+  std::optional<Application> application = activeApplication();
+  const bool same = application && active && x11::sameApplication(*application, *active);
+  active = application;
+  if (!application || same || activationHandler == nullptr) return;
+  Notification notification{UserInfo{UserInfoEntry{std::move(*application)}}};
+  activationHandler(&notification);
+}
+
+bool isActiveWindowChange(const xcb_generic_event_t& event, xcb_window_t root) {
+  if ((event.response_type & 0x7F) != XCB_PROPERTY_NOTIFY) return false;
+  const auto& notify = reinterpret_cast<const xcb_property_notify_event_t&>(event);
+  return notify.window == root && notify.atom == atoms->activeWindow;
+}
+
+// Handles every event xcb holds or can read without waiting. Errors of
+// requests sent without a reply arrive here too and are dropped.
+void serveDisplay() {
+  for (;;) {
+    x11::Session* x = watchedSession();
+    if (x == nullptr) return;
+    xcb_generic_event_t* event;
+    {
+      x11::PipeSignalBlock block;
+      x->xcb->flush(x->connection);
+      event = x->xcb->poll_for_event(x->connection);
+    }
+    if (event == nullptr) return;
+    const bool changed = isActiveWindowChange(*event, x->root);
+    std::free(event);
+    if (changed) activeWindowChanged();
+  }
+}
 
 }  // namespace
 
-Workspace* sharedWorkspace() { return reinterpret_cast<Workspace*>(&workspaceObject); }
+Workspace* sharedWorkspace() {
+  if (!atoms) watchRootWindow();
+  return reinterpret_cast<Workspace*>(&workspaceObject);
+}
 
-Application* frontmostApplication(Workspace*) { return nullptr; }
+Application* frontmostApplication(Workspace*) {
+  active = activeApplication();
+  if (!active) return nullptr;
+  frontmost = *active;
+  return &frontmost;
+}
 
-// Nothing posts activations here, so there is nothing to register with.
-void addActivationObserver(Workspace*, NotificationHandler) {}
+void addActivationObserver(Workspace*, NotificationHandler handler) { activationHandler = handler; }
 
-UserInfo* userInfo(Notification*) { return nullptr; }
+UserInfo* userInfo(Notification* notification) { return &notification->info; }
 
-UserInfoEntry* applicationEntry(UserInfo*) { return nullptr; }
+UserInfoEntry* applicationEntry(UserInfo* info) { return &info->entry; }
 
-Application* runningApplication(UserInfoEntry*) { return nullptr; }
+Application* runningApplication(UserInfoEntry* entry) { return &entry->application; }
 
-std::optional<std::string> bundleIdentifier(Application*) { return std::nullopt; }
+std::optional<std::string> bundleIdentifier(Application* application) { return application->bundleId; }
 
-std::optional<std::string> localizedName(Application*) { return std::nullopt; }
+std::optional<std::string> localizedName(Application* application) { return application->name; }
 
-std::int32_t processIdentifier(Application*) { return -1; }
+std::int32_t processIdentifier(Application* application) { return application->pid; }
 
 double currentTime() {
   return std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
@@ -56,8 +152,14 @@ void resume(ReadSource* source) { source->resumed = true; }
 // There is no Dock here to stay out of.
 void setActivationPolicy(int) {}
 
+// Standard input is served first at every wake, so its end is seen before
+// any further X event is handled.
 void runMainLoop() {
-  while (posix::waitAndServe(stdinReadSource, -1, -1) != posix::Wake::Failed) {
+  for (;;) {
+    serveDisplay();
+    x11::Session* x = watchedSession();
+    const int display = x != nullptr ? x->xcb->get_file_descriptor(x->connection) : -1;
+    if (posix::waitAndServe(stdinReadSource, display, -1) == posix::Wake::Failed) return;
   }
 }
 

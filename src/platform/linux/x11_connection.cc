@@ -1,0 +1,152 @@
+#include "platform/linux/x11_connection.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+
+#include "platform/linux/runtime_library.h"
+
+namespace platform::x11 {
+namespace {
+
+using runtime::bindSymbol;
+
+Xcb xcb;
+Session current;
+bool opened = false;  // session() has been asked once; it never reconnects
+
+bool bindXcb(void* library) {
+  return bindSymbol(library, "xcb_connect", xcb.connect) &&
+         bindSymbol(library, "xcb_connection_has_error", xcb.connection_has_error) &&
+         bindSymbol(library, "xcb_disconnect", xcb.disconnect) &&
+         bindSymbol(library, "xcb_get_setup", xcb.get_setup) &&
+         bindSymbol(library, "xcb_setup_roots_iterator", xcb.setup_roots_iterator) &&
+         bindSymbol(library, "xcb_screen_next", xcb.screen_next) &&
+         bindSymbol(library, "xcb_get_file_descriptor", xcb.get_file_descriptor) &&
+         bindSymbol(library, "xcb_flush", xcb.flush) &&
+         bindSymbol(library, "xcb_poll_for_event", xcb.poll_for_event) &&
+         bindSymbol(library, "xcb_get_extension_data", xcb.get_extension_data) &&
+         bindSymbol(library, "xcb_prefetch_extension_data", xcb.prefetch_extension_data) &&
+         bindSymbol(library, "xcb_intern_atom", xcb.intern_atom) &&
+         bindSymbol(library, "xcb_intern_atom_reply", xcb.intern_atom_reply) &&
+         bindSymbol(library, "xcb_change_window_attributes", xcb.change_window_attributes) &&
+         bindSymbol(library, "xcb_get_property", xcb.get_property) &&
+         bindSymbol(library, "xcb_get_property_reply", xcb.get_property_reply) &&
+         bindSymbol(library, "xcb_get_property_value", xcb.get_property_value) &&
+         bindSymbol(library, "xcb_get_property_value_length", xcb.get_property_value_length);
+}
+
+// The root window of screen `number`, or none when the server has no such
+// screen.
+std::optional<xcb_window_t> rootOf(xcb_connection_t* connection, int number) {
+  xcb_screen_iterator_t it = xcb.setup_roots_iterator(xcb.get_setup(connection));
+  for (; it.rem > 0 && number > 0; --number) xcb.screen_next(&it);
+  if (it.rem <= 0 || number < 0) return std::nullopt;
+  return it.data->root;
+}
+
+void open() {
+  const char* display = std::getenv("DISPLAY");
+  if (display == nullptr || display[0] == '\0') return;
+  if (!bindXcb(runtime::openLibrary("libxcb.so.1"))) return;
+  PipeSignalBlock block;
+  int screenNumber = 0;
+  xcb_connection_t* connection = xcb.connect(nullptr, &screenNumber);
+  const std::optional<xcb_window_t> root =
+      xcb.connection_has_error(connection) == 0 ? rootOf(connection, screenNumber) : std::nullopt;
+  if (!root) {
+    xcb.disconnect(connection);
+    return;
+  }
+  current = Session{&xcb, connection, *root};
+}
+
+}  // namespace
+
+Session* session() {
+  if (!opened) {
+    opened = true;
+    open();
+  }
+  return current.connection != nullptr ? &current : nullptr;
+}
+
+void dropSession() {
+  if (current.connection == nullptr) return;
+  xcb.disconnect(current.connection);
+  current.connection = nullptr;
+}
+
+bool lost() {
+  if (current.connection == nullptr) return true;
+  if (xcb.connection_has_error(current.connection) == 0) return false;
+  dropSession();
+  return true;
+}
+
+xcb_get_property_cookie_t requestProperty(Session& x, xcb_window_t window, xcb_atom_t property,
+                                          std::uint32_t maxBytes) {
+  // The length is counted in 32-bit units.
+  return x.xcb->get_property(x.connection, 0, window, property, XCB_GET_PROPERTY_TYPE_ANY, 0,
+                             (maxBytes + 3) / 4);
+}
+
+std::optional<Property> textProperty(Session& x, xcb_get_property_cookie_t cookie, bool& windowGone) {
+  xcb_generic_error_t* error = nullptr;
+  xcb_get_property_reply_t* reply = x.xcb->get_property_reply(x.connection, cookie, &error);
+  if (error != nullptr) {
+    if (error->error_code == XCB_WINDOW) windowGone = true;
+    std::free(error);
+  }
+  if (reply == nullptr) return std::nullopt;
+  std::optional<Property> result;
+  const int length = x.xcb->get_property_value_length(reply);
+  if (reply->type != XCB_NONE && reply->format == 8 && length >= 0) {
+    const char* value = static_cast<const char*>(x.xcb->get_property_value(reply));
+    result = Property{reply->type, std::string(value, static_cast<std::size_t>(length))};
+  }
+  std::free(reply);
+  return result;
+}
+
+std::optional<std::uint32_t> cardinalProperty(Session& x, xcb_get_property_cookie_t cookie) {
+  xcb_generic_error_t* error = nullptr;
+  xcb_get_property_reply_t* reply = x.xcb->get_property_reply(x.connection, cookie, &error);
+  std::free(error);
+  if (reply == nullptr) return std::nullopt;
+  std::optional<std::uint32_t> result;
+  if (reply->format == 32 && x.xcb->get_property_value_length(reply) >= 4) {
+    std::uint32_t value;
+    std::memcpy(&value, x.xcb->get_property_value(reply), sizeof value);
+    result = value;
+  }
+  std::free(reply);
+  return result;
+}
+
+PipeSignalBlock::PipeSignalBlock() {
+  sigset_t pending;
+  sigpending(&pending);
+  wasPending_ = sigismember(&pending, SIGPIPE) == 1;
+  sigset_t pipe;
+  sigemptyset(&pipe);
+  sigaddset(&pipe, SIGPIPE);
+  sigprocmask(SIG_BLOCK, &pipe, &previousMask_);
+}
+
+PipeSignalBlock::~PipeSignalBlock() {
+  sigset_t pending;
+  sigpending(&pending);
+  if (!wasPending_ && sigismember(&pending, SIGPIPE) == 1) {
+    sigset_t pipe;
+    sigemptyset(&pipe);
+    sigaddset(&pipe, SIGPIPE);
+    const timespec now{};
+    while (sigtimedwait(&pipe, nullptr, &now) < 0 && errno == EINTR) {
+    }
+  }
+  sigprocmask(SIG_SETMASK, &previousMask_, nullptr);
+}
+
+}  // namespace platform::x11

@@ -1,0 +1,104 @@
+"""build/bin/Brimgauge on a real X server: the main RandR monitor's width,
+checked against what xrandr reports."""
+
+import re
+import subprocess
+import unittest
+
+import xserver
+
+WAIT = 30
+NO_SCREEN = b'{"notched":false}\n'
+
+
+def report(width):
+    return b'{"notched":false,"notchWidth":0,"notchHeight":0,"screenWidth":%d}\n' % width
+
+
+def brimgauge(env):
+    proc = subprocess.run([xserver.native_program("Brimgauge")], capture_output=True, env=env, timeout=WAIT)
+    return proc.returncode, proc.stdout, proc.stderr
+
+
+class MonitorsTest(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.server = xserver.XServer()
+        cls.addClassCleanup(cls.server.stop)
+
+    def xrandr(self, *args):
+        return subprocess.run(["xrandr", *args], capture_output=True, text=True, check=True, env=self.server.env(),
+                              timeout=WAIT).stdout
+
+    def monitors(self):
+        """(name, width, primary) of each monitor, in the order xrandr lists them."""
+        found = []
+        for line in self.xrandr("--listmonitors").splitlines()[1:]:
+            match = re.match(r"\s*\d+: ([+*]*)(\S+) (\d+)/", line)
+            found.append((match[2], int(match[3]), "*" in match[1]))
+        return found
+
+    def set_monitors(self, definitions):
+        # The monitors of the previous case go first; the server's automatic
+        # one cannot be removed, and comes back when no monitor covers its output.
+        for name, _, _ in self.monitors():
+            if name != "screen":
+                self.xrandr("--delmonitor", name)
+        for definition in definitions:
+            self.xrandr("--setmonitor", *definition.split())
+
+    def test_main_screen_width(self):
+        cases = [
+            ("the server's own monitor, not primary", [], "screen", 3432),
+            ("primary built-in beside an external", ["External 1920/527x1080/296+1512+0 none",
+                                                     "*Built-in 1512/302x982/196+0+0 screen"], "Built-in", 1512),
+            ("primary added first", ["*Built-in 1512/302x982/196+0+0 screen",
+                                     "External 1920/527x1080/296+1512+0 none"], "Built-in", 1512),
+            ("none primary", ["Left 2560/597x1440/336+0+0 none", "Right 1280/300x1024/240+2560+0 screen"],
+             "Left", 2560),
+            ("none primary, the other way", ["Right 1280/300x1024/240+2560+0 screen",
+                                             "Left 2560/597x1440/336+0+0 none"], "Right", 1280),
+        ]
+        for label, definitions, main, width in cases:
+            with self.subTest(label):
+                self.set_monitors(definitions)
+                # xrandr's own view: the main monitor is the primary one, or
+                # else the first in the server's order.
+                monitors = self.monitors()
+                self.assertEqual(len(monitors), max(len(definitions), 1))
+                primary = [m for m in monitors if m[2]]
+                self.assertEqual((primary or monitors)[0][:2], (main, width))
+                self.assertEqual(brimgauge(self.server.env()), (0, report(width), b""))
+
+    def test_x_is_loaded_where_there_is_a_display(self):
+        proc = subprocess.run([xserver.native_program("Brimgauge")], capture_output=True,
+                              env={**self.server.env(), "LD_DEBUG": "files"}, timeout=WAIT)
+        self.assertIn(b"file=libxcb-randr.so.0", proc.stderr)
+
+
+class ServerWithoutRandRTest(unittest.TestCase):
+    def test_no_screen(self):
+        server = xserver.XServer("-extension", "RANDR")
+        self.addCleanup(server.stop)
+        self.assertEqual(brimgauge(server.env()), (0, NO_SCREEN, b""))
+
+
+class NoDisplayTest(unittest.TestCase):
+    def test_no_screen(self):
+        for label, display in [("unset", None), ("empty", ""), ("nobody there", "unix:65000"),
+                               ("malformed", "no display here")]:
+            with self.subTest(label):
+                self.assertEqual(brimgauge(xserver.environment(display)), (0, NO_SCREEN, b""))
+
+    def test_nothing_loaded_without_display(self):
+        for display in (None, ""):
+            with self.subTest(display=display):
+                env = {**xserver.environment(display), "LD_DEBUG": "files"}
+                proc = subprocess.run([xserver.native_program("Brimgauge")], capture_output=True, env=env,
+                                      timeout=WAIT)
+                self.assertEqual((proc.returncode, proc.stdout), (0, NO_SCREEN))
+                self.assertNotIn(b"libxcb", proc.stderr)
+
+
+if __name__ == "__main__":
+    unittest.main()

@@ -1,0 +1,202 @@
+"""A private Xvfb for the tests, and an X client that plays both the window
+manager and the applications whose windows it activates."""
+
+import os
+import queue
+import select
+import struct
+import subprocess
+import tempfile
+import threading
+from pathlib import Path
+
+from Xlib import X, Xatom
+from Xlib import display as xdisplay
+from Xlib.ext import record
+
+ROOT = Path(__file__).resolve().parents[2]
+BUILD_DIR = Path(os.environ.get("BUILD_DIR", ROOT / "build"))
+READY_TRIES = 60  # seconds, one select() each: a busy machine can be slow to start a server
+WAIT = 30  # seconds: a bound for anything awaited, never an expected duration
+CHANGE_PROPERTY, GET_PROPERTY = 18, 20  # core request opcodes; DeleteProperty (19) lies between
+
+
+def native_program(name):
+    return str(BUILD_DIR / "bin" / name)
+
+
+def environment(display=None):
+    """This process's environment with DISPLAY set to `display`, or unset."""
+    env = {k: v for k, v in os.environ.items() if k != "DISPLAY"}
+    if display is not None:
+        env["DISPLAY"] = display
+    return env
+
+
+class XServer:
+    """Xvfb on a free display number. It never resets (so root properties and
+    monitors stay), and listens on no TCP port. Call stop() in every case."""
+
+    def __init__(self, *extra_args):
+        self._log = tempfile.TemporaryFile()
+        read_end, write_end = os.pipe()
+        try:
+            self.proc = subprocess.Popen(
+                ["Xvfb", "-displayfd", str(write_end), "-screen", "0", "3432x1117x24", "-nolisten", "tcp",
+                 "-noreset", *extra_args],
+                pass_fds=(write_end,), stdin=subprocess.DEVNULL, stdout=self._log, stderr=self._log)
+        finally:
+            os.close(write_end)
+        try:
+            self.display = ":" + self._read_display_number(read_end)
+        except BaseException:
+            self.stop()
+            raise
+        finally:
+            os.close(read_end)
+
+    def _read_display_number(self, fd):
+        # Xvfb writes the number it took, and a line feed, once it accepts
+        # clients; the pipe ends early if it fails to start.
+        text = b""
+        for _ in range(READY_TRIES):
+            if b"\n" in text:
+                return text.decode().strip()
+            ready, _, _ = select.select([fd], [], [], 1.0)
+            if ready:
+                chunk = os.read(fd, 64)
+                if not chunk:
+                    break
+                text += chunk
+        self._log.seek(0)
+        raise RuntimeError(f"Xvfb did not start: {self._log.read().decode(errors='replace')}")
+
+    def env(self):
+        return environment(self.display)
+
+    def stop(self):
+        if self.proc.poll() is None:
+            self.proc.terminate()
+            try:
+                self.proc.wait(timeout=10)
+            except subprocess.TimeoutExpired:
+                self.proc.kill()
+        self.proc.wait()
+        self._log.close()
+
+
+class ActiveWindowTraffic:
+    """Every write and read of the root's _NET_ACTIVE_WINDOW, in the order the
+    server carries them out (RECORD extension). A watcher reads the property
+    again for each change, so quick writes can merge into the latest; this is
+    how a test knows a value has been read before it writes the next."""
+
+    def __init__(self, display):
+        self.control = xdisplay.Display(display)
+        self.stream = xdisplay.Display(display)
+        self.root = self.control.screen().root.id
+        self.atom = self.control.intern_atom("_NET_ACTIVE_WINDOW")
+        self.items = queue.Queue()
+        self.writes = 0  # writes taken from the queue so far
+        self.context = self.control.record_create_context(0, [record.AllClients], [{
+            "core_requests": (CHANGE_PROPERTY, GET_PROPERTY), "core_replies": (0, 0),
+            "ext_requests": (0, 0, 0, 0), "ext_replies": (0, 0, 0, 0), "delivered_events": (0, 0),
+            "device_events": (0, 0), "errors": (0, 0), "client_started": False, "client_died": False}])
+        self.control.sync()
+        # Enabling answers until the context is disabled, so it has a thread
+        # and a connection of its own.
+        self.thread = threading.Thread(target=self.stream.record_enable_context,
+                                       args=(self.context, self._intercepted), daemon=True)
+        self.thread.start()
+        if self.items.get(timeout=WAIT) != "started":
+            raise RuntimeError("RECORD did not start")
+
+    def _intercepted(self, reply):
+        if reply.category == record.StartOfData:
+            self.items.put("started")
+        elif reply.category == record.FromClient:
+            for item in self._requests(bytes(reply.data)):
+                self.items.put(item)
+
+    def _requests(self, data):
+        # One reply may hold several requests of a client, each with its
+        # length in 4-byte units.
+        while len(data) >= 12:
+            opcode = data[0]
+            length, window, atom = struct.unpack_from("=HII", data, 2)
+            if window == self.root and atom == self.atom:
+                yield "read" if opcode == GET_PROPERTY else "write"
+            if length == 0:
+                break
+            data = data[4 * length:]
+
+    def read_after(self, writes):
+        """Waits until the property has been read after the `writes`-th write."""
+        while True:
+            item = self.items.get(timeout=WAIT)
+            if item == "write":
+                self.writes += 1
+            elif item == "read" and self.writes >= writes:
+                return
+
+    def close(self):
+        self.control.record_disable_context(self.context)
+        self.control.sync()
+        self.thread.join(timeout=WAIT)
+        self.control.record_free_context(self.context)
+        self.control.close()
+        self.stream.close()
+
+
+class Desktop:
+    """An X client on `display` that makes windows for fake applications and
+    names the active one as a window manager does."""
+
+    def __init__(self, display):
+        self.d = xdisplay.Display(display)
+        self.root = self.d.screen().root
+        self.traffic = ActiveWindowTraffic(display)
+        self.writes = 0  # of _NET_ACTIVE_WINDOW
+        self.closed = False
+
+    def close(self):
+        if not self.closed:
+            self.closed = True
+            self.traffic.close()
+            self.d.close()
+
+    def atom(self, name):
+        return self.d.intern_atom(name)
+
+    def window(self, wm_class=None, pid=None, gtk_id=None, kde_file=None, wm_class_type=Xatom.STRING):
+        """A window with the given properties: `wm_class` as raw bytes, the
+        desktop-file ids as raw bytes of type UTF8_STRING."""
+        w = self.root.create_window(0, 0, 10, 10, 0, X.CopyFromParent)
+        if wm_class is not None:
+            w.change_property(Xatom.WM_CLASS, wm_class_type, 8, wm_class)
+        if pid is not None:
+            w.change_property(self.atom("_NET_WM_PID"), Xatom.CARDINAL, 32, [pid])
+        for name, value in (("_GTK_APPLICATION_ID", gtk_id), ("_KDE_NET_WM_DESKTOP_FILE", kde_file)):
+            if value is not None:
+                w.change_property(self.atom(name), self.atom("UTF8_STRING"), 8, value)
+        self.d.sync()
+        return w
+
+    def activate(self, window):
+        """Writes the root's _NET_ACTIVE_WINDOW (None: no window)."""
+        self.write_active(Xatom.WINDOW, 32, [window.id if window is not None else X.NONE])
+
+    def write_active(self, type, format, value):
+        self.root.change_property(self.atom("_NET_ACTIVE_WINDOW"), type, format, value)
+        self.d.sync()
+        self.writes += 1
+
+    def forget_active(self):
+        self.root.delete_property(self.atom("_NET_ACTIVE_WINDOW"))
+        self.d.sync()
+        self.writes += 1
+
+    def settle(self):
+        """Waits until the latest value has been read (by the watcher: nothing
+        else here reads it), so the next write cannot merge with it."""
+        self.traffic.read_after(self.writes)
