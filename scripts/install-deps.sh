@@ -26,6 +26,10 @@ install_missing -- cmake make g++ libgtest-dev python3
 # recommends, which for the server are a login manager and a user bus.
 install_missing --no-install-recommends -- pkg-config libpulse-dev pulseaudio pulseaudio-utils
 
+# Linux display brightness: libsystemd's headers for the build (the library
+# is opened at run time); a private system bus and a logind stand-in to test.
+install_missing --no-install-recommends -- libsystemd-dev dbus python3-dbusmock
+
 # X11: xcb's headers for the build (the libraries are opened at run time); an
 # X server, xrandr and Debian's Python Xlib for the tests.
 install_missing --no-install-recommends -- libxcb1-dev libxcb-randr0-dev libxcb-res0-dev xvfb x11-xserver-utils python3-xlib

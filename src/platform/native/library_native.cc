@@ -1,4 +1,5 @@
-// The dynamic loader is the same POSIX interface on every native platform.
+// The dynamic loader on the Mac: the plain POSIX interface. (Linux has its
+// own, which answers the DisplayServices path itself.)
 
 #include <dlfcn.h>
 
