@@ -81,7 +81,6 @@ class NativeBrightnessTest(unittest.TestCase):
         cases = [
             (("brightness",), False, False),
             (("brightness", "0.5"), False, False),
-            (("outputs",), False, False),
             (("brightness", "0.5"), True, True),  # the write is refused: logind is asked
         ]
         for args, read_only, loaded in cases:
