@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
 # Builds the programs and runs each one on the simulated example laptop
-# (examples/laptop.json), printing the JSON lines they write.
+# (examples/laptop.json), then the native programs on this machine, printing
+# the JSON lines they write.
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
 
+[ "$(uname)" = Darwin ] || bash scripts/install-deps.sh
 cmake -S . -B build >/dev/null
 cmake --build build --parallel 2 >/dev/null
 export SIM_SCENARIO=examples/laptop.json
@@ -29,3 +31,17 @@ build/sim/Brimgauge
 # then ends, which ends the watcher.
 echo '$ Quelmark   (SIM_EVENTS=examples/focus-events.jsonl)'
 sleep 0.5 | SIM_EVENTS=examples/focus-events.jsonl build/sim/Quelmark
+
+# The native programs on this machine. On Linux they use the desktop's X
+# display and sound server, or private ones started for the demo.
+echo
+echo "== the native programs on this machine"
+if [ "$(uname)" = Linux ]; then
+  /usr/bin/python3 scripts/demo_linux.py
+else
+  for command in "Knobwerk brightness" "Knobwerk outputs" Brimgauge; do
+    echo "\$ $command"
+    # shellcheck disable=SC2086 # the command's words are meant to split
+    build/bin/$command || echo "(exit status $?)"
+  done
+fi
