@@ -2,6 +2,7 @@
 // screen) and prints one line with the notch's width and height and the
 // screen's width. Runs once; always ends with status 0.
 
+#include <csignal>
 #include <cstdio>
 #include <string>
 #include <string_view>
@@ -79,6 +80,9 @@ void probe() {
 }  // namespace notch
 
 int main() {
+  // A host that has stopped reading must not end the program by a signal:
+  // the write fails quietly and the run ends with its own status.
+  std::signal(SIGPIPE, SIG_IGN);
   platform::runInAutoreleasePool(notch::probe);
   platform::exitProcess(0);
 }
