@@ -347,11 +347,16 @@ class LifelineTest(WatcherTestCase):
                     os.write(fd, event_lines([activation(MAIL)]).encode())
                     env = {"SIM_EVENTS": str(events)}
                     if stdin == "empty pipe":
-                        run = machine.run("Quelmark", env=env)
+                        # Its write end is closed before the watcher starts,
+                        # so the end is there before the main loop looks.
+                        read_end, write_end = os.pipe()
+                        os.close(write_end)
+                        proc = machine.start("Quelmark", env=env, stdin=read_end)
+                        os.close(read_end)
                     else:
                         proc = machine.start("Quelmark", env=env, stdin=subprocess.DEVNULL)
-                        out, err = proc.communicate(timeout=WAIT)
-                        run = sim.Run(out, err, proc.returncode, machine.trace())
+                    out, err = proc.communicate(timeout=WAIT)
+                    run = sim.Run(out, err, proc.returncode, machine.trace())
                     self.assertEqual((run.status, run.stderr), (0, b""))
                     self.assertEqual(run.lines(), lines)
                     self.assertEqual(run.trace, START_UP + END)
