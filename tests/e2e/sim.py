@@ -3,6 +3,7 @@
 import functools
 import json
 import os
+import re
 import resource
 import subprocess
 import tempfile
@@ -38,6 +39,14 @@ def memory_limit(megabytes):
         return {"env": {"ASAN_OPTIONS": f"{old}:{options}" if old else options}}
     limit = megabytes * 2**20
     return {"preexec_fn": lambda: resource.setrlimit(resource.RLIMIT_AS, (limit, limit))}
+
+
+def without_allocator_notes(stderr):
+    """Standard error without the sanitizer's note on an allocation it
+    refused under memory_limit: that line is the sanitizer's, not the
+    program's."""
+    note = re.compile(rb"==\d+==WARNING: AddressSanitizer failed to allocate 0x[0-9a-f]+ bytes\n")
+    return note.sub(b"", stderr) if address_sanitized() else stderr
 
 
 @dataclass
