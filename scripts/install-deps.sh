@@ -4,6 +4,8 @@ set -euo pipefail
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
 
 packages=(cmake make g++ libgtest-dev python3)
+# The sanitizer and fuzz builds (clang and its runtimes) and the memory check.
+packages+=(clang libclang-rt-14-dev valgrind)
 missing=()
 for package in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' || missing+=("$package")
