@@ -97,6 +97,16 @@ class SimulatedTest(BrokenPipeTestCase):
                 self.assertEqual(machine.trace(), normal.trace)
                 self.assertEqual(machine.trace()[-1], {"call": "exit", "status": status})
 
+    def test_a_fault_in_the_scenario_is_reported_to_a_closed_pipe(self):
+        machine = sim.Machine({"displays": {"online": "none"}})
+        self.addCleanup(machine.close)
+        for name in ("Knobwerk", "Brimgauge", "Quelmark"):
+            with self.subTest(name):
+                proc = self.start([sim.program(name), "outputs"], env=machine.env, broken=("stdout", "stderr"))
+                self.assertEqual(self.finish(proc), (3, None))
+                self.assertEqual(machine.trace(), [{"call": "exit", "status": 3}])
+                machine.trace_path.unlink()
+
     def test_the_watcher_keeps_watching_until_its_input_ends(self):
         machine = self.machine()
         events = machine.dir / "events.jsonl"

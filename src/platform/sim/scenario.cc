@@ -319,6 +319,7 @@ void failWithFault(const std::string& what) {
   }
   line += '\n';
   std::fputs(line.c_str(), stderr);
+  std::fflush(stdout);  // as for any exit: output first, then the exit line
   recordExit(3);
   std::exit(3);
 }
