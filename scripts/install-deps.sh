@@ -21,6 +21,9 @@ install_missing() {
 
 install_missing -- cmake make g++ libgtest-dev python3
 
+# The sanitizer and fuzz builds (clang and its runtimes) and the memory check.
+install_missing -- clang libclang-rt-14-dev valgrind
+
 # Audio on Linux: libpulse's headers for the build (the library itself is
 # opened at run time), a sound server and pactl for the tests. Without
 # recommends, which for the server are a login manager and a user bus.

@@ -4,6 +4,7 @@
 #include <dlfcn.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -58,6 +59,9 @@ int dispatch() {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // A host that has stopped reading must not end the program by a signal:
+  // the write fails quietly and the run ends with its own status.
+  std::signal(SIGPIPE, SIG_IGN);
   controls::displayServices = platform::openLibrary(controls::kDisplayServicesPath, RTLD_LAZY);
   controls::system = 1;
   // argc may be 0 (an empty argument vector); then there is no program path

@@ -1,6 +1,8 @@
 #include "controls/outputs.h"
 
 #include <algorithm>
+#include <memory>
+#include <new>
 
 #include "json_line.h"
 
@@ -42,13 +44,17 @@ std::vector<OutputDevice> outputDevices() {
   if (platform::propertyDataSize(system, address(kDevices), &size) != 0) return {};
   // A size that is not a multiple of 4 must not let the read write past the
   // buffer, so the capacity handed over is that of the whole ids only.
-  std::vector<platform::AudioObjectId> ids(size / sizeof(platform::AudioObjectId), 0);
-  std::uint32_t capacity = static_cast<std::uint32_t>(ids.size() * sizeof(platform::AudioObjectId));
-  if (platform::propertyData(system, address(kDevices), &capacity, ids.data()) != 0) return {};
+  const std::size_t count = size / sizeof(platform::AudioObjectId);
+  // A size too large to allocate (a faulty driver) is a failed read, not
+  // the end of the program.
+  const std::unique_ptr<platform::AudioObjectId[]> ids(new (std::nothrow) platform::AudioObjectId[count]());
+  if (ids == nullptr) return {};
+  std::uint32_t capacity = static_cast<std::uint32_t>(count * sizeof(platform::AudioObjectId));
+  if (platform::propertyData(system, address(kDevices), &capacity, ids.get()) != 0) return {};
 
   std::vector<OutputDevice> devices;
-  for (platform::AudioObjectId id : ids) {
-    if (auto device = outputDevice(id)) devices.push_back(std::move(*device));
+  for (std::size_t i = 0; i < count; ++i) {
+    if (auto device = outputDevice(ids[i])) devices.push_back(std::move(*device));
   }
   return devices;
 }

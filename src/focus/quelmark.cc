@@ -1,6 +1,7 @@
 // Quelmark: prints a focus record for the frontmost application, then one
 // per application activation, until its standard input ends.
 
+#include <csignal>
 #include <cstdint>
 #include <vector>
 
@@ -58,6 +59,9 @@ void startUp() {
 
 // The command line is not read: arguments change nothing.
 int main() {
+  // A host that has stopped reading must not end the program by a signal:
+  // the write fails quietly and the run ends with its own status.
+  std::signal(SIGPIPE, SIG_IGN);
   platform::runInAutoreleasePool(focus::startUp);
   // The main loop does not end in normal operation; should it, so does the
   // watcher, quietly.

@@ -323,6 +323,26 @@ class OutputsTest(ReplyTestCase):
                 expected = [{"id": i, "name": names[str(i)]} for i in walked if i]
                 self.assertReply(run, {"current": 0, "outputs": expected})
 
+    def test_a_device_list_too_large_to_allocate_is_a_failed_read(self):
+        # A faulty driver's size: the buffer cannot be had, so the list is
+        # empty, the read is never made, and nothing is said about it.
+        devices = [SPEAKERS, {"id": 92, "name": "Display"}]
+        limits = sim.memory_limit(256)
+        for size in (4294967295, 4294967292, 1024 * 2**20):
+            for args in (("outputs",), ("output", "92")):
+                with self.subTest(size=size, args=args):
+                    with sim.Machine(outputs_scenario(devices, devicesSize=size, defaultOutput=73)) as machine:
+                        run = machine.run("Knobwerk", args, **limits)
+                    run.stderr = sim.without_allocator_notes(run.stderr)
+                    self.assertReply(run, {"current": 73, "outputs": []})
+                    self.assertEqual(default_writes(run), [])
+                    self.assertNotIn("dev#", [c.get("selector") for c in run.trace
+                                              if c["call"] == "AudioObjectGetPropertyData"])
+        # The same limit leaves a list of ordinary size alone.
+        with sim.Machine(outputs_scenario(devices, defaultOutput=73)) as machine:
+            run = machine.run("Knobwerk", ["output", "92"], **limits)
+        self.assertReply(run, {"current": 92, "outputs": [SPEAKERS, {"id": 92, "name": "Display"}]})
+
     def test_choosing_the_default_output(self):
         devices = [SPEAKERS, {"id": 81, "outputStreamsSize": 0, "name": "Mic"}, {"id": 92, "name": "Display"},
                    {"id": 40, "nameStatus": 1, "name": "Unnamed"}, {"id": 0, "name": "Zero"},

@@ -1,7 +1,10 @@
 """Runs the simulated programs from build/sim and collects what they did."""
 
+import functools
 import json
 import os
+import re
+import resource
 import subprocess
 import tempfile
 from dataclasses import dataclass, field
@@ -17,6 +20,33 @@ def program(name):
 
 def native_program(name):
     return str(BUILD_DIR / "bin" / name)
+
+
+@functools.cache
+def address_sanitized():
+    """Whether the programs are built with AddressSanitizer, which reserves
+    far more address space than it uses and takes its limits as options."""
+    return b"__asan_init" in Path(program("Knobwerk")).read_bytes()
+
+
+def memory_limit(megabytes):
+    """Arguments for Machine.run under which a program cannot allocate more
+    than about `megabytes` MiB at once: the sanitizer's options, or a limit
+    on the address space."""
+    if address_sanitized():
+        options = f"allocator_may_return_null=1:max_allocation_size_mb={megabytes}"
+        old = os.environ.get("ASAN_OPTIONS")
+        return {"env": {"ASAN_OPTIONS": f"{old}:{options}" if old else options}}
+    limit = megabytes * 2**20
+    return {"preexec_fn": lambda: resource.setrlimit(resource.RLIMIT_AS, (limit, limit))}
+
+
+def without_allocator_notes(stderr):
+    """Standard error without the sanitizer's note on an allocation it
+    refused under memory_limit: that line is the sanitizer's, not the
+    program's."""
+    note = re.compile(rb"==\d+==WARNING: AddressSanitizer failed to allocate 0x[0-9a-f]+ bytes\n")
+    return note.sub(b"", stderr) if address_sanitized() else stderr
 
 
 @dataclass
@@ -74,7 +104,7 @@ class Machine:
     def trace(self):
         return read_trace(self.trace_path) if self.trace_path.exists() else []
 
-    def run(self, name, args=(), stdin=b"", timeout=10, env=None):
+    def run(self, name, args=(), stdin=b"", timeout=10, env=None, **popen):
         if self.trace_path.exists():
             self.trace_path.unlink()
         proc = subprocess.run(
@@ -83,6 +113,7 @@ class Machine:
             capture_output=True,
             timeout=timeout,
             env={**self.env, **(env or {})},
+            **popen,
         )
         return Run(proc.stdout, proc.stderr, proc.returncode, self.trace())
 

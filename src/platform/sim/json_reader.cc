@@ -1,5 +1,7 @@
 #include "platform/sim/json_reader.h"
 
+#include <unordered_set>
+
 #include "json_line.h"
 
 namespace sim {
@@ -77,21 +79,22 @@ class Parser {
       ++pos_;
       return true;
     }
+    // Keys seen so far, so that the duplicate check costs the same for
+    // every member however many come before it.
+    std::unordered_set<std::string> keys;
     while (true) {
       skipSpace();
       if (pos_ >= text_.size() || text_[pos_] != '"') return fail("expected a member name");
       std::string key;
       if (!parseString(key)) return false;
-      for (const auto& member : value.members) {
-        if (member.first == key) return fail("duplicate member \"" + key + "\"");
-      }
+      if (!keys.insert(key).second) return fail("duplicate member \"" + key + "\"");
       skipSpace();
       if (pos_ >= text_.size() || text_[pos_] != ':') return fail("expected ':'");
       ++pos_;
       skipSpace();
       JsonValue member;
       if (!parseValue(member, depth + 1)) return false;
-      value.members.emplace_back(std::move(key), std::move(member));
+      value.members.push_back(JsonMember{std::move(key), std::move(member)});
       skipSpace();
       if (pos_ < text_.size() && text_[pos_] == ',') {
         ++pos_;

@@ -4,10 +4,11 @@
 #include <optional>
 #include <string>
 #include <string_view>
-#include <utility>
 #include <vector>
 
 namespace sim {
+
+struct JsonMember;
 
 struct JsonValue {
   enum class Kind { Null, Bool, Number, String, Array, Object };
@@ -15,7 +16,13 @@ struct JsonValue {
   bool boolean = false;
   std::string text;  // a string's value, or a number's text as written
   std::vector<JsonValue> items;
-  std::vector<std::pair<std::string, JsonValue>> members;
+  std::vector<JsonMember> members;  // in the order written
+};
+
+// Declared apart so that JsonValue is complete wherever a member is built.
+struct JsonMember {
+  std::string key;
+  JsonValue value;
 };
 
 // Parses one JSON value that fills `text` (white space around it allowed).

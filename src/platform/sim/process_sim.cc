@@ -1,3 +1,4 @@
+#include <cstdio>
 #include <cstdlib>
 
 #include "platform/process.h"
@@ -8,6 +9,9 @@ namespace platform {
 
 void exitProcess(int status) {
   sim::machine();  // a faulty scenario ends the run with its own status
+  // Buffered output is written first: should writing it end the process,
+  // the trace records no exit that did not happen.
+  std::fflush(stdout);
   sim::recordExit(status);
   std::exit(status);
 }

@@ -32,9 +32,9 @@ class Fields {
 
   const JsonValue* take(const char* key) {
     for (std::size_t i = 0; i < value_.members.size(); ++i) {
-      if (value_.members[i].first == key) {
+      if (value_.members[i].key == key) {
         taken_[i] = true;
-        return &value_.members[i].second;
+        return &value_.members[i].value;
       }
     }
     return nullptr;
@@ -50,7 +50,7 @@ class Fields {
 
   void finish() const {
     for (std::size_t i = 0; i < value_.members.size(); ++i) {
-      if (!taken_[i]) throw Fault(path(value_.members[i].first.c_str()) + ": unknown key");
+      if (!taken_[i]) throw Fault(path(value_.members[i].key.c_str()) + ": unknown key");
     }
   }
 
@@ -319,6 +319,7 @@ void failWithFault(const std::string& what) {
   }
   line += '\n';
   std::fputs(line.c_str(), stderr);
+  std::fflush(stdout);  // as for any exit: output first, then the exit line
   recordExit(3);
   std::exit(3);
 }

@@ -65,12 +65,15 @@ class Events {
   int fd() const { return fd_; }
 
   // A whole line is buffered, or the last one, unended, is left at the end.
-  bool hasLine() const {
-    return buffered_.find('\n') != std::string::npos || (fd_ < 0 && !buffered_.empty());
-  }
+  bool hasLine() { return lineEnd() != std::string::npos || (fd_ < 0 && start_ < buffered_.size()); }
 
   // Reads what has arrived; at the end (or on a failed read) stops reading.
   void readMore() {
+    // Lines already taken are dropped only here, once per read rather than
+    // once per line, so taking lines costs time in proportion to their size.
+    buffered_.erase(0, start_);
+    scanned_ -= start_;
+    start_ = 0;
     char chunk[4096];
     const ssize_t count = read(fd_, chunk, sizeof chunk);
     if (count > 0) {
@@ -83,9 +86,11 @@ class Events {
   }
 
   std::string takeLine() {
-    const std::size_t end = buffered_.find('\n');
-    std::string line = buffered_.substr(0, end);
-    buffered_.erase(0, end == std::string::npos ? end : end + 1);
+    const std::size_t end = lineEnd();
+    const std::size_t stop = end == std::string::npos ? buffered_.size() : end;
+    std::string line = buffered_.substr(start_, stop - start_);
+    start_ = end == std::string::npos ? stop : stop + 1;
+    scanned_ = start_;
     ++lineNumber_;
     return line;
   }
@@ -93,8 +98,18 @@ class Events {
   int lineNumber() const { return lineNumber_; }
 
  private:
+  // The offset of the line feed that ends the first line not yet taken, or
+  // npos. Bytes already searched are not searched again.
+  std::size_t lineEnd() {
+    const std::size_t end = buffered_.find('\n', scanned_);
+    scanned_ = end == std::string::npos ? buffered_.size() : end;
+    return end;
+  }
+
   int fd_ = -1;
   std::string buffered_;
+  std::size_t start_ = 0;    // where the first line not yet taken begins
+  std::size_t scanned_ = 0;  // no line feed lies between start_ and here
   int lineNumber_ = 0;
 };
 
