@@ -77,7 +77,6 @@ std::vector<ScreenHandle> monitors() {
   x11::Session* x = x11::session();
   if (x == nullptr) return {};
   std::vector<ScreenHandle> list;
-  x11::PipeSignalBlock block;
   xcb_randr_get_monitors_reply_t* reply = monitorsReply(*x);
   if (reply == nullptr) return {};
   for (auto it = randr.get_monitors_monitors_iterator(reply); it.rem > 0; randr.monitor_info_next(&it)) {

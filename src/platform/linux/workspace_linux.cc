@@ -50,7 +50,6 @@ x11::Session* watchedSession() {
 void watchRootWindow() {
   x11::Session* x = x11::session();
   if (x == nullptr) return;
-  x11::PipeSignalBlock block;
   const std::uint32_t mask = XCB_EVENT_MASK_PROPERTY_CHANGE;
   x->xcb->change_window_attributes(x->connection, x->root, XCB_CW_EVENT_MASK, &mask);
   atoms = x11::internAtoms(*x);
@@ -62,7 +61,6 @@ void watchRootWindow() {
 std::optional<Application> activeApplication() {
   x11::Session* x = watchedSession();
   if (x == nullptr) return std::nullopt;
-  x11::PipeSignalBlock block;
   const auto cookie = x11::requestProperty(*x, x->root, atoms->activeWindow, 4);
   const std::optional<std::uint32_t> window = x11::cardinalProperty(*x, cookie);
   if (!window || *window == XCB_WINDOW_NONE) return std::nullopt;
@@ -92,12 +90,8 @@ void serveDisplay() {
   for (;;) {
     x11::Session* x = watchedSession();
     if (x == nullptr) return;
-    xcb_generic_event_t* event;
-    {
-      x11::PipeSignalBlock block;
-      x->xcb->flush(x->connection);
-      event = x->xcb->poll_for_event(x->connection);
-    }
+    x->xcb->flush(x->connection);
+    xcb_generic_event_t* event = x->xcb->poll_for_event(x->connection);
     if (event == nullptr) return;
     const bool changed = isActiveWindowChange(*event, x->root);
     std::free(event);

@@ -1,6 +1,5 @@
 #include "platform/linux/x11_connection.h"
 
-#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
@@ -50,7 +49,6 @@ void open() {
   const char* display = std::getenv("DISPLAY");
   if (display == nullptr || display[0] == '\0') return;
   if (!bindXcb(runtime::openLibrary("libxcb.so.1"))) return;
-  PipeSignalBlock block;
   int screenNumber = 0;
   xcb_connection_t* connection = xcb.connect(nullptr, &screenNumber);
   const std::optional<xcb_window_t> root =
@@ -123,30 +121,6 @@ std::optional<std::uint32_t> cardinalProperty(Session& x, xcb_get_property_cooki
   }
   std::free(reply);
   return result;
-}
-
-PipeSignalBlock::PipeSignalBlock() {
-  sigset_t pending;
-  sigpending(&pending);
-  wasPending_ = sigismember(&pending, SIGPIPE) == 1;
-  sigset_t pipe;
-  sigemptyset(&pipe);
-  sigaddset(&pipe, SIGPIPE);
-  sigprocmask(SIG_BLOCK, &pipe, &previousMask_);
-}
-
-PipeSignalBlock::~PipeSignalBlock() {
-  sigset_t pending;
-  sigpending(&pending);
-  if (!wasPending_ && sigismember(&pending, SIGPIPE) == 1) {
-    sigset_t pipe;
-    sigemptyset(&pipe);
-    sigaddset(&pipe, SIGPIPE);
-    const timespec now{};
-    while (sigtimedwait(&pipe, nullptr, &now) < 0 && errno == EINTR) {
-    }
-  }
-  sigprocmask(SIG_SETMASK, &previousMask_, nullptr);
 }
 
 }  // namespace platform::x11

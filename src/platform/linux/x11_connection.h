@@ -3,7 +3,6 @@
 // names a display, so a run without one loads nothing.
 #pragma once
 
-#include <signal.h>
 #include <xcb/xcb.h>
 #include <xcb/xproto.h>
 
@@ -70,21 +69,5 @@ std::optional<std::uint32_t> cardinalProperty(Session& x, xcb_get_property_cooki
 // Asks for a property of up to `maxBytes` bytes, of any type.
 xcb_get_property_cookie_t requestProperty(Session& x, xcb_window_t window, xcb_atom_t property,
                                           std::uint32_t maxBytes);
-
-// Keeps SIGPIPE blocked while it lives, and discards one raised meanwhile, so
-// that a write to an X server that has just gone away fails with EPIPE
-// (which xcb turns into a connection error) instead of ending the process.
-// Nothing but X traffic may happen inside its scope.
-class PipeSignalBlock {
- public:
-  PipeSignalBlock();
-  ~PipeSignalBlock();
-  PipeSignalBlock(const PipeSignalBlock&) = delete;
-  PipeSignalBlock& operator=(const PipeSignalBlock&) = delete;
-
- private:
-  sigset_t previousMask_;
-  bool wasPending_;
-};
 
 }  // namespace platform::x11
