@@ -1,29 +1,61 @@
 #include "platform/linux/backlight.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <charconv>
+#include <climits>
 #include <cmath>
-#include <filesystem>
+#include <cstdlib>
+#include <string_view>
 #include <tuple>
 
-namespace platform::sysfs {
+// Paths are plain strings and folders are read with the C library's calls:
+// std::filesystem would add a megabyte of the C++ runtime to the control
+// tool, and loading it would cost every run more than the run itself.
 
-namespace fs = std::filesystem;
+namespace platform::sysfs {
 
 namespace {
 
 constexpr std::int32_t kFailed = 1;
 
-fs::path drmFolder(const std::string& root) { return fs::path(root) / "sys/class/drm"; }
+// `folder`/`name`, with one separator between them.
+std::string join(const std::string& folder, const std::string& name) {
+  if (folder.empty()) return name;
+  return folder.back() == '/' ? folder + name : folder + "/" + name;
+}
 
-fs::path backlightFolder(const std::string& root) { return fs::path(root) / "sys/class/backlight"; }
+std::string drmFolder(const std::string& root) { return join(root, "sys/class/drm"); }
+
+std::string backlightFolder(const std::string& root) { return join(root, "sys/class/backlight"); }
+
+// The names in `folder`, without "." and ".."; none when it cannot be read.
+// Read straight into a buffer on the stack: opendir would allocate 32 KiB
+// for these few names, a cost that shows in a run this short.
+std::vector<std::string> folderNames(const std::string& folder) {
+  std::vector<std::string> names;
+  const int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return names;
+  alignas(dirent64) char buffer[4096];
+  ssize_t length;
+  while ((length = getdents64(fd, buffer, sizeof buffer)) > 0) {
+    for (ssize_t at = 0; at < length;) {
+      const auto* entry = reinterpret_cast<const dirent64*>(buffer + at);
+      const std::string_view name = entry->d_name;
+      if (name != "." && name != "..") names.emplace_back(name);
+      at += entry->d_reclen;
+    }
+  }
+  close(fd);
+  return names;
+}
 
 // The first line of a small sysfs file, without its line feed.
-std::optional<std::string> readLine(const fs::path& path) {
+std::optional<std::string> readLine(const std::string& path) {
   const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return std::nullopt;
   char buffer[64];
@@ -76,16 +108,25 @@ std::optional<Connector> connectedConnector(const std::string& root, DisplayId d
   return std::nullopt;
 }
 
-fs::path realPath(const fs::path& path) {
-  std::error_code error;
-  fs::path resolved = fs::canonical(path, error);
-  return error ? fs::path() : resolved;
+// The path with every link resolved, or "" when it does not exist. The
+// kernel names an opened path in one call, where realpath(3) reads each of
+// its parts as a link (a dozen calls for a sysfs device); realpath is left
+// for a machine without /proc.
+std::string realPath(const std::string& path) {
+  const int fd = open(path.c_str(), O_PATH | O_CLOEXEC);
+  if (fd < 0) return "";
+  char resolved[PATH_MAX];
+  const ssize_t length = readlink(("/proc/self/fd/" + std::to_string(fd)).c_str(), resolved, sizeof resolved);
+  close(fd);
+  if (length > 0 && length < static_cast<ssize_t>(sizeof resolved) && resolved[0] == '/') {
+    return std::string(resolved, static_cast<std::size_t>(length));
+  }
+  return realpath(path.c_str(), resolved) != nullptr ? resolved : "";
 }
 
-bool isUnder(const fs::path& path, const fs::path& folder) {
+bool isUnder(const std::string& path, const std::string& folder) {
   if (folder.empty() || path.empty()) return false;
-  const std::string prefix = folder.string() + "/";
-  return path.string().rfind(prefix, 0) == 0;
+  return path.rfind(folder + "/", 0) == 0;
 }
 
 int typeRank(const std::optional<std::string>& type) {
@@ -105,7 +146,7 @@ struct Candidate {
 
 DisplayId connectorId(const std::string& root, const std::string& name) {
   const auto card = cardNumber(name);
-  const auto object = number(readLine(drmFolder(root) / name / "connector_id"));
+  const auto object = number(readLine(join(drmFolder(root), name + "/connector_id")));
   if (card && object && *card < 255 && *object > 0 && *object < (1u << 24)) {
     return (*card + 1) << 24 | *object;
   }
@@ -114,11 +155,10 @@ DisplayId connectorId(const std::string& root, const std::string& name) {
 
 std::vector<Connector> connectedConnectors(const std::string& root) {
   std::vector<Connector> connectors;
-  std::error_code error;
-  for (const auto& entry : fs::directory_iterator(drmFolder(root), error)) {
-    const std::string name = entry.path().filename().string();
+  const std::string folder = drmFolder(root);
+  for (const std::string& name : folderNames(folder)) {
     if (!cardNumber(name)) continue;  // card0, renderD128, version
-    if (readLine(entry.path() / "status") != "connected") continue;
+    if (readLine(join(folder, name + "/status")) != "connected") continue;
     connectors.push_back({name, connectorId(root, name), isBuiltinType(connectorType(name))});
   }
   std::sort(connectors.begin(), connectors.end(),
@@ -128,22 +168,39 @@ std::vector<Connector> connectedConnectors(const std::string& root) {
 
 std::optional<std::string> backlightOf(const std::string& root, DisplayId display) {
   const auto connector = connectedConnector(root, display);
-  if (!connector || !connector->builtin) return std::nullopt;
-  const fs::path connectorPath = realPath(drmFolder(root) / connector->name);
-  const fs::path gpuPath = realPath(drmFolder(root) / connector->name / "device/device");
+  if (!connector) return std::nullopt;
+  return backlightOf(root, *connector);
+}
+
+std::optional<std::string> backlightOf(const std::string& root, const Connector& connector) {
+  if (!connector.builtin) return std::nullopt;
+  // Each sysfs read is a few system calls, which cost a run more than the
+  // rest of its work: a lone device is the choice without a look at it, the
+  // GPU's path is resolved only for a device that is not under the
+  // connector, and types are read only where there is still a choice.
+  const std::string folder = backlightFolder(root);
+  const std::vector<std::string> names = folderNames(folder);
+  if (names.size() <= 1) return names.empty() ? std::nullopt : std::optional(names.front());
+  const std::string connectorPath = realPath(join(drmFolder(root), connector.name));
+  std::optional<std::string> gpuPath;
   std::vector<Candidate> candidates;
-  std::error_code error;
-  for (const auto& entry : fs::directory_iterator(backlightFolder(root), error)) {
-    const fs::path device = realPath(entry.path());
-    const int nearness = isUnder(device, connectorPath) ? 0 : isUnder(device, gpuPath) ? 1 : 2;
-    candidates.push_back(
-        {nearness, typeRank(readLine(entry.path() / "type")), entry.path().filename().string()});
+  for (const std::string& name : names) {
+    const std::string device = realPath(join(folder, name));
+    int nearness = 0;
+    if (!isUnder(device, connectorPath)) {
+      if (!gpuPath) gpuPath = realPath(join(drmFolder(root), connector.name + "/device/device"));
+      nearness = isUnder(device, *gpuPath) ? 1 : 2;
+    }
+    candidates.push_back({nearness, 0, name});
   }
   // Devices near the panel are the only choices once there is one.
   const bool anyNear =
       std::any_of(candidates.begin(), candidates.end(), [](const Candidate& c) { return c.nearness < 2; });
   if (anyNear) std::erase_if(candidates, [](const Candidate& c) { return c.nearness == 2; });
   if (candidates.empty()) return std::nullopt;
+  if (candidates.size() == 1) return candidates.front().name;
+  for (Candidate& candidate : candidates)
+    candidate.type = typeRank(readLine(join(folder, candidate.name + "/type")));
   const auto best =
       std::min_element(candidates.begin(), candidates.end(), [](const Candidate& a, const Candidate& b) {
         return std::tie(a.type, a.nearness, a.name) < std::tie(b.type, b.nearness, b.name);
@@ -151,31 +208,31 @@ std::optional<std::string> backlightOf(const std::string& root, DisplayId displa
   return best->name;
 }
 
-std::int32_t readLevel(const std::string& root, DisplayId display, float* level) {
-  const auto device = backlightOf(root, display);
+namespace {
+
+std::int32_t readDeviceLevel(const std::string& root, const std::optional<std::string>& device,
+                             float* level) {
   if (!device) return kFailed;
-  const fs::path folder = backlightFolder(root) / *device;
-  const auto value = number(readLine(folder / "brightness"));
-  const auto max = number(readLine(folder / "max_brightness"));
+  const std::string folder = join(backlightFolder(root), *device);
+  const auto value = number(readLine(join(folder, "brightness")));
+  const auto max = number(readLine(join(folder, "max_brightness")));
   if (!value || !max || *max == 0) return kFailed;
   *level = static_cast<float>(static_cast<double>(*value) / *max);
   return 0;
 }
 
-std::int32_t writeLevel(const std::string& root, DisplayId display, float level,
-                        const PrivilegedSet& privileged) {
-  if (std::isnan(level)) return kFailed;
-  const auto device = backlightOf(root, display);
+std::int32_t writeDeviceLevel(const std::string& root, const std::optional<std::string>& device, float level,
+                              const PrivilegedSet& privileged) {
   if (!device) return kFailed;
-  const fs::path folder = backlightFolder(root) / *device;
-  const auto max = number(readLine(folder / "max_brightness"));
+  const std::string folder = join(backlightFolder(root), *device);
+  const auto max = number(readLine(join(folder, "max_brightness")));
   if (!max || *max == 0) return kFailed;
   const double limited = std::clamp(static_cast<double>(level), 0.0, 1.0);
   const auto value = static_cast<std::uint32_t>(std::lround(limited * *max));
   const std::string text = std::to_string(value);
 
   errno = 0;
-  const int fd = open((folder / "brightness").c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+  const int fd = open(join(folder, "brightness").c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
   const bool written = fd >= 0 && write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
   const int reason = errno;
   if (fd >= 0) close(fd);
@@ -184,6 +241,28 @@ std::int32_t writeLevel(const std::string& root, DisplayId display, float level,
   // value the driver rejects) would fail there too.
   if (reason == EACCES || reason == EPERM || reason == EROFS) return privileged(*device, value);
   return kFailed;
+}
+
+}  // namespace
+
+std::int32_t readLevel(const std::string& root, DisplayId display, float* level) {
+  return readDeviceLevel(root, backlightOf(root, display), level);
+}
+
+std::int32_t readLevel(const std::string& root, const Connector& connector, float* level) {
+  return readDeviceLevel(root, backlightOf(root, connector), level);
+}
+
+std::int32_t writeLevel(const std::string& root, DisplayId display, float level,
+                        const PrivilegedSet& privileged) {
+  if (std::isnan(level)) return kFailed;
+  return writeDeviceLevel(root, backlightOf(root, display), level, privileged);
+}
+
+std::int32_t writeLevel(const std::string& root, const Connector& connector, float level,
+                        const PrivilegedSet& privileged) {
+  if (std::isnan(level)) return kFailed;
+  return writeDeviceLevel(root, backlightOf(root, connector), level, privileged);
 }
 
 }  // namespace platform::sysfs

@@ -35,9 +35,13 @@ DisplayId connectorId(const std::string& root, const std::string& name);
 // platform, raw, then any other), then by name.
 std::optional<std::string> backlightOf(const std::string& root, DisplayId display);
 
+// The same for a connector already read (none unless it is built in).
+std::optional<std::string> backlightOf(const std::string& root, const Connector& connector);
+
 // Reads the level brightness / max_brightness of the display's backlight:
 // status 0, or nonzero when there is none or it cannot be read.
 std::int32_t readLevel(const std::string& root, DisplayId display, float* level);
+std::int32_t readLevel(const std::string& root, const Connector& connector, float* level);
 
 // Sets backlight `device` to `value` steps on behalf of a process that may
 // not write sysfs itself: status 0 on success.
@@ -50,5 +54,13 @@ using PrivilegedSet = std::function<std::int32_t(const std::string& device, std:
 // included.
 std::int32_t writeLevel(const std::string& root, DisplayId display, float level,
                         const PrivilegedSet& privileged);
+std::int32_t writeLevel(const std::string& root, const Connector& connector, float level,
+                        const PrivilegedSet& privileged);
+
+// This machine's connected connectors (root "/"), read on the first call and
+// kept for the run: a brightness request asks for the list, each display's
+// kind and the panel's level in turn, and every reading walks sysfs again.
+// The connector overloads above take them from here.
+const std::vector<Connector>& machineConnectors();
 
 }  // namespace platform::sysfs

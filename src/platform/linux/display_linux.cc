@@ -7,21 +7,30 @@
 
 namespace platform {
 
+namespace sysfs {
+
+const std::vector<Connector>& machineConnectors() {
+  static const std::vector<Connector> list = connectedConnectors("/");
+  return list;
+}
+
+}  // namespace sysfs
+
 std::int32_t onlineDisplayList(std::uint32_t capacity, DisplayId* displays, std::uint32_t* count) {
-  const auto connectors = sysfs::connectedConnectors("/");
+  const auto& list = sysfs::machineConnectors();
   if (displays == nullptr) {
-    *count = static_cast<std::uint32_t>(connectors.size());
+    *count = static_cast<std::uint32_t>(list.size());
     return 0;
   }
-  const auto filled = std::min<std::size_t>(capacity, connectors.size());
-  for (std::size_t i = 0; i < filled; ++i) displays[i] = connectors[i].id;
+  const auto filled = std::min<std::size_t>(capacity, list.size());
+  for (std::size_t i = 0; i < filled; ++i) displays[i] = list[i].id;
   *count = static_cast<std::uint32_t>(filled);
   return 0;
 }
 
 bool isBuiltinDisplay(DisplayId display) {
-  const auto connectors = sysfs::connectedConnectors("/");
-  return std::any_of(connectors.begin(), connectors.end(),
+  const auto& list = sysfs::machineConnectors();
+  return std::any_of(list.begin(), list.end(),
                      [display](const sysfs::Connector& c) { return c.id == display && c.builtin; });
 }
 

@@ -19,10 +19,25 @@ namespace {
 // Stands for the opened DisplayServices; only its address is used.
 char displayServicesHandle;
 
-std::int32_t getBrightness(DisplayId display, float* level) { return sysfs::readLevel("/", display, level); }
+constexpr std::int32_t kNoSuchDisplay = 1;
+
+// The display among this run's connectors (sysfs is read once per run).
+const sysfs::Connector* connectedDisplay(DisplayId display) {
+  for (const sysfs::Connector& connector : sysfs::machineConnectors()) {
+    if (connector.id == display) return &connector;
+  }
+  return nullptr;
+}
+
+std::int32_t getBrightness(DisplayId display, float* level) {
+  const sysfs::Connector* connector = connectedDisplay(display);
+  return connector != nullptr ? sysfs::readLevel("/", *connector, level) : kNoSuchDisplay;
+}
 
 std::int32_t setBrightness(DisplayId display, float level) {
-  return sysfs::writeLevel("/", display, level, logind::setBrightness);
+  const sysfs::Connector* connector = connectedDisplay(display);
+  return connector != nullptr ? sysfs::writeLevel("/", *connector, level, logind::setBrightness)
+                              : kNoSuchDisplay;
 }
 
 }  // namespace

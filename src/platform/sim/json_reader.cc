@@ -238,14 +238,14 @@ class Parser {
           out += '\t';
           break;
         case 'u': {
-          unsigned code;
+          unsigned code = 0;
           if (!hex4(code)) return false;
           // A surrogate pair makes one character. A lone surrogate is valid
           // JSON but no character: it is kept in its three-byte form, which
           // is not UTF-8, so text holding it can be refused where it is
           // written.
           const std::size_t afterFirst = pos_;
-          unsigned low;
+          unsigned low = 0;
           if (code >= 0xD800 && code <= 0xDBFF && consumeWord("\\u") && hex4(low) && low >= 0xDC00 &&
               low <= 0xDFFF) {
             code = 0x10000 + ((code - 0xD800) << 10) + (low - 0xDC00);

@@ -1,0 +1,446 @@
+"""Measures the speed of the native Linux programs and prints each figure
+beside its target, all from one run on this machine.
+
+Usage: /usr/bin/python3 bench/bench.py BUILD_DIR  (bench/run.sh builds
+BUILD_DIR and runs this). Debian's python3 is needed for its Xlib module.
+
+The private PulseAudio and Xvfb it starts are always stopped. A missed
+target is reported, not an error: the status is nonzero only when something
+could not be measured."""
+
+import gc
+import json
+import os
+import platform
+import select
+import shlex
+import shutil
+import statistics
+import subprocess
+import sys
+import tempfile
+import time
+from contextlib import ExitStack
+from pathlib import Path
+
+ROOT = Path(__file__).resolve().parents[1]
+sys.path.insert(0, str(ROOT / "tests" / "linux"))
+import pulse  # noqa: E402
+import sysfs_fixture  # noqa: E402
+import xserver  # noqa: E402
+from Xlib import X, Xatom  # noqa: E402
+from Xlib import display as xdisplay  # noqa: E402
+
+# Start-to-exit runs come in rounds, each command a few times per round in a
+# rotated order, so that a burst of load on a shared machine falls on every
+# command alike.
+ROUNDS = int(os.environ.get("BENCH_ROUNDS", "30"))
+RUNS = 10  # per command and round
+EVENTS = 1000  # per latency measurement, after WARM_UP more
+WARM_UP = 50
+LATENCY_RUNS = 5  # measurements per watcher, taken in turn; their medians are shown
+IDLE_SECONDS = 10
+WAIT = 10  # seconds: a bound for anything awaited, never an expected duration
+
+
+def median(values):
+    return statistics.median(values)
+
+
+def percentile(values, fraction):
+    ordered = sorted(values)
+    return ordered[min(len(ordered) - 1, int(fraction * len(ordered)))]
+
+
+# --- start to exit ---------------------------------------------------------
+
+
+class Group:
+    """Commands run in the same environment, timed together in each round:
+    wall time from hyperfine, CPU time (task-clock, from exec to exit) from
+    perf stat. `prefix` wraps each timing tool's run (and so every command
+    it times)."""
+
+    def __init__(self, env, commands, prefix=()):
+        self.env = env
+        self.commands = commands
+        self.prefix = list(prefix)
+        self.wall = {c: [] for c in commands}  # per round: the median of its runs, in s
+        self.cpu = {c: [] for c in commands}  # per round: the mean of its runs, in ms
+
+    def round(self, number, scratch):
+        shift = number % len(self.commands)
+        order = self.commands[shift:] + self.commands[:shift]
+        report = scratch / "hyperfine.json"
+        subprocess.run([*self.prefix, "hyperfine", "--shell=none", "--style=none", "--warmup=2", f"--runs={RUNS}",
+                        f"--export-json={report}", *order],
+                       env=self.env, cwd=scratch, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, check=True,
+                       timeout=600)
+        for result in json.loads(report.read_text())["results"]:
+            self.wall[result["command"]].append(result["median"])
+        for command in order:
+            self.cpu[command].append(task_clock([*self.prefix, "perf"], command, self.env, scratch))
+
+    def wall_ms(self, commands):
+        """The median over the rounds of the commands' summed wall times."""
+        return median(map(sum, zip(*(self.wall[c] for c in commands)))) * 1e3
+
+    def cpu_ms(self, commands):
+        return median(map(sum, zip(*(self.cpu[c] for c in commands))))
+
+    def ratios(self, numerator, denominator):
+        """(wall, CPU): the median over the rounds of each round's ratio of
+        the summed times of two lists of commands. Within one round the
+        load of the machine is about the same for both."""
+        def ratio(times):
+            return median(sum(times[c][r] for c in numerator) / sum(times[c][r] for c in denominator)
+                          for r in range(len(times[numerator[0]])))
+        return ratio(self.wall), ratio(self.cpu)
+
+
+def task_clock(perf, command, env, scratch):
+    """The mean CPU time, in ms, of RUNS runs of `command`."""
+    proc = subprocess.run([*perf, "stat", "-x,", "-e", "task-clock", f"--repeat={RUNS}", "--",
+                           *shlex.split(command)],
+                          env=env, cwd=scratch, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE,
+                          check=True, timeout=600)
+    for line in proc.stderr.decode().splitlines():
+        fields = line.split(",")
+        if len(fields) > 2 and fields[2] == "task-clock" and fields[1] == "msec":
+            return float(fields[0])
+    raise RuntimeError(f"perf stat gave no task-clock for {command}: {proc.stderr.decode()}")
+
+
+def checked_output(command, env, expected, prefix=()):
+    """Runs `command` once and checks that its output holds `expected`, so
+    that what is timed is the run that was meant."""
+    out = subprocess.run([*prefix, *shlex.split(command)], env=env, capture_output=True,
+                         timeout=WAIT).stdout.decode()
+    if expected not in out:
+        raise RuntimeError(f"{command}: expected {expected!r} in its output, got {out!r}")
+
+
+def program(build, name):
+    return str(build / "bin" / name)
+
+
+def start_to_exit(build, stack, scratch):
+    quiet = pulse.isolated_env(scratch)  # no sound server, no display
+    knob, brim = program(build, "Knobwerk"), program(build, "Brimgauge")
+    alone = Group(quiet, ["/bin/true", f"{knob} brightness", f"{knob} outputs", brim])
+    checked_output(f"{knob} outputs", quiet, '{"current":null,"outputs":[]}')
+    checked_output(brim, quiet, '{"notched":false}')
+
+    server = stack.enter_context(pulse.PulseServer(
+        sinks=[("speakers", "Built-in Speakers"), ("display", "Studio Display \"HDMI\" / DP")],
+        sources=[("mic", "Built-in Microphone")], default="speakers"))
+    sound = Group(server.env, [f"{knob} outputs", "pactl list short sinks", "pactl get-default-sink"])
+    checked_output(f"{knob} outputs", server.env, '"name":"Studio Display \\"HDMI\\" \\/ DP"')
+
+    display_env = dict(quiet, DISPLAY=start_display(stack))
+    screen = Group(display_env, [brim, "xrandr --listmonitors"])
+    checked_output(brim, display_env, '"screenWidth":1512')
+
+    laptop = laptop_group(knob, quiet, scratch)
+    groups = [alone, sound, screen] + ([laptop] if laptop else [])
+    for number in range(ROUNDS):
+        for group in groups:
+            group.round(number, scratch)
+    return alone, laptop, sound, screen
+
+
+def laptop_group(knob, env, scratch):
+    """`Knobwerk brightness` and /bin/true with a laptop's /sys (a panel lit
+    by its backlight, an external display, four free connectors) in place of
+    this machine's, in a private mount namespace, read-only: no real
+    backlight is ever in reach. None where no namespace can be made."""
+    if not sysfs_fixture.namespaces_work():
+        return None
+    tree = sysfs_fixture.laptop(scratch / "laptop")
+    for number, name in enumerate(("DP-2", "DP-3", "HDMI-A-1", "HDMI-A-2")):
+        tree.connector(name, "disconnected", 110 + number)
+    in_laptop = sysfs_fixture.in_namespace([], "/sys", tree.sys, True)
+    checked_output(f"{knob} brightness", env, '{"brightness":0.25}', prefix=in_laptop)
+    return Group(env, ["/bin/true", f"{knob} brightness"], prefix=in_laptop)
+
+
+def start_display(stack):
+    """A private Xvfb with a primary built-in panel and an external display."""
+    server = xserver.XServer()
+    stack.callback(server.stop)
+    for args in (["--setmonitor", "*Built-in", "1512/302x982/196+0+0", "screen"],
+                 ["--setmonitor", "External", "1920/527x1080/296+1512+0", "none"]):
+        subprocess.run(["xrandr", *args], env=server.env(), check=True, capture_output=True, timeout=WAIT)
+    return server.display
+
+
+# --- the watcher -----------------------------------------------------------
+
+
+class Lines:
+    """The lines a child writes to its standard output, each awaited at most
+    WAIT seconds."""
+
+    def __init__(self, proc):
+        self.fd = proc.stdout.fileno()
+        self.pending = b""
+
+    def next(self):
+        deadline = time.monotonic() + WAIT
+        while b"\n" not in self.pending:
+            left = deadline - time.monotonic()
+            if left <= 0 or not select.select([self.fd], [], [], left)[0]:
+                raise RuntimeError("the watcher wrote no line in time")
+            chunk = os.read(self.fd, 65536)
+            if not chunk:
+                raise RuntimeError("the watcher ended")
+            self.pending += chunk
+        line, self.pending = self.pending.split(b"\n", 1)
+        return json.loads(line)
+
+
+def start_watcher(path, env, stack):
+    proc = subprocess.Popen([path], env=env, stdin=subprocess.PIPE, stdout=subprocess.PIPE)
+
+    def stop():
+        if proc.poll() is None:
+            proc.kill()
+        proc.wait()
+        proc.stdin.close()
+        proc.stdout.close()
+
+    stack.callback(stop)
+    return proc
+
+
+def timed_events(lines, prepare, count):
+    """Latencies in µs of `count` events: prepare(i) readies event i and
+    returns the pid its record must carry and the call that sends the event,
+    which is timed from its start to the record's line."""
+    latencies = []
+    gc.disable()  # a collection would land on one event and show as the watcher's
+    try:
+        for i in range(WARM_UP + count):
+            pid, send = prepare(i)
+            start = time.perf_counter_ns()
+            send()
+            record = lines.next()
+            end = time.perf_counter_ns()
+            if record["pid"] != pid:
+                raise RuntimeError(f"event {i}: expected the record of pid {pid}, got {record}")
+            if i >= WARM_UP:
+                latencies.append((end - start) / 1e3)
+    finally:
+        gc.enable()
+    return latencies
+
+
+def sim_watcher(build, stack, scratch):
+    """The simulated watcher fed through a FIFO, held open for writing here
+    so that its end never comes."""
+    fifo = scratch / "events"
+    os.mkfifo(fifo)
+    writer = os.open(fifo, os.O_RDWR)
+    stack.callback(os.close, writer)
+    proc = start_watcher(str(build / "sim" / "Quelmark"), dict(pulse.isolated_env(scratch), SIM_EVENTS=str(fifo)),
+                         stack)
+    lines = Lines(proc)
+
+    def activate(i):
+        name = "Mail" if i % 2 else "Notes"
+        event = {"userInfo": {"NSWorkspaceApplicationKey": {"bundleId": f"com.example.{name}", "name": name,
+                                                            "pid": 1000 + i}}}
+        line = json.dumps(event).encode() + b"\n"
+        return 1000 + i, lambda: os.write(writer, line)
+
+    return proc, lambda: timed_events(lines, activate, EVENTS)
+
+
+def x11_watcher(build, stack, scratch, display):
+    """The native watcher on Xvfb; the root's _NET_ACTIVE_WINDOW is written
+    as a window manager does, between two applications in turn."""
+    d = xdisplay.Display(display)
+    stack.callback(d.close)
+    root = d.screen().root
+    active = d.intern_atom("_NET_ACTIVE_WINDOW")
+    windows = []
+    for pid, wm_class in ((2001, b"editor\0Editor\0"), (2002, b"browser\0Browser\0")):
+        w = root.create_window(0, 0, 10, 10, 0, X.CopyFromParent)
+        w.change_property(Xatom.WM_CLASS, Xatom.STRING, 8, wm_class)
+        w.change_property(d.intern_atom("_NET_WM_PID"), Xatom.CARDINAL, 32, [pid])
+        windows.append((w, pid))
+    root.change_property(active, Xatom.WINDOW, 32, [windows[0][0].id])
+    d.sync()
+    proc = start_watcher(program(build, "Quelmark"), dict(pulse.isolated_env(scratch), DISPLAY=display), stack)
+    lines = Lines(proc)
+    if lines.next()["pid"] != windows[0][1]:
+        raise RuntimeError("the watcher did not start with the active window's application")
+
+    def activate(i):
+        # Xlib queues the request; it leaves for the server at the flush.
+        window, pid = windows[(i + 1) % 2]
+        root.change_property(active, Xatom.WINDOW, 32, [window.id])
+        return pid, d.flush
+
+    # Each run has an even number of events, so the next one starts from the
+    # first window again.
+    return proc, lambda: timed_events(lines, activate, EVENTS)
+
+
+def cpu_ticks(pid):
+    # utime and stime, the 14th and 15th fields; the name before them may
+    # hold spaces, so counting starts after its closing parenthesis.
+    fields = Path(f"/proc/{pid}/stat").read_text().rsplit(")", 1)[1].split()
+    return int(fields[11]) + int(fields[12])
+
+
+def idle_ticks(procs):
+    """Each process's CPU ticks over IDLE_SECONDS of waiting, all measured at
+    once."""
+    before = [cpu_ticks(p.pid) for p in procs]
+    time.sleep(IDLE_SECONDS)
+    after = [cpu_ticks(p.pid) for p in procs]
+    for p in procs:
+        if p.poll() is not None:
+            raise RuntimeError(f"a watcher ended while idle (status {p.returncode})")
+    return [b - a for a, b in zip(before, after)]
+
+
+# --- the writer ------------------------------------------------------------
+
+
+def writer_throughput(build, scratch):
+    """Lines per second of each case of json_line_bench."""
+    report = scratch / "writer.json"
+    subprocess.run([str(build / "bench" / "json_line_bench"), f"--benchmark_out={report}",
+                    "--benchmark_out_format=json", "--benchmark_repetitions=5",
+                    "--benchmark_report_aggregates_only=true"],
+                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, check=True, timeout=600)
+    rates = {}
+    for b in json.loads(report.read_text())["benchmarks"]:
+        if b.get("aggregate_name") == "median":
+            rates[b["run_name"]] = b["items_per_second"]
+    return rates
+
+
+# --- the report ------------------------------------------------------------
+
+
+def machine():
+    model = "unknown CPU"
+    for line in Path("/proc/cpuinfo").read_text().splitlines():
+        if line.startswith("model name"):
+            model = line.split(":", 1)[1].strip()
+            break
+    debian = Path("/etc/debian_version").read_text().strip() if Path("/etc/debian_version").exists() else "?"
+    load = Path("/proc/loadavg").read_text().split()[0]
+    return f"{model}, {os.cpu_count()} cores, Linux {platform.release()}, Debian {debian}; load average {load}"
+
+
+class Table:
+    def __init__(self):
+        self.rows = []
+
+    def section(self, title):
+        self.rows.append((title, None, None, None))
+
+    def row(self, figure, measured, target="", met=None):
+        verdict = "" if met is None else ("met" if met else "MISSED")
+        self.rows.append((figure, measured, target, verdict))
+
+    def print(self):
+        width = max(len(r[0]) for r in self.rows if r[1] is not None) + 2
+        mwidth = max(len(r[1]) for r in self.rows if r[1] is not None) + 2
+        for figure, measured, target, verdict in self.rows:
+            if measured is None:
+                print(f"\n{figure}")
+            else:
+                print(f"  {figure:<{width}}{measured:<{mwidth}}{target:<14}{verdict}".rstrip())
+
+
+def ratio_row(table, figure, group, numerator, denominator, limit=None, strict=False, note=""):
+    """One ratio of start-to-exit times, judged on CPU time: on a shared
+    machine the wall time measures the scheduler as much as the program."""
+    wall, cpu = group.ratios(numerator, denominator)
+    measured = f"{cpu:.2f}x  (wall {wall:.2f}x){note}"
+    if limit is None:
+        table.row(figure, measured)
+    else:
+        table.row(figure, measured, f"{'<' if strict else '<='} {limit}x", cpu < limit if strict else cpu <= limit)
+
+
+def latency_rows(table, where, runs):
+    """The median and the 99th percentile of each run's latencies, each
+    shown as its median over the runs."""
+    p50 = median(median(run) for run in runs)
+    p99 = median(percentile(run, 0.99) for run in runs)
+    table.row(f"{where}: median / p99", f"{p50:.0f} µs / {p99:.0f} µs", "p99 < 500 µs", p99 < 500)
+
+
+def main():
+    build = Path(sys.argv[1]).resolve()
+    table = Table()
+    print(f"Machine: {machine()}", flush=True)
+    with ExitStack() as stack:
+        scratch = Path(tempfile.mkdtemp(prefix="bench.", dir="/tmp"))
+        stack.callback(shutil.rmtree, scratch, ignore_errors=True)
+
+        print(f"timing start to exit ({ROUNDS} rounds of {RUNS} runs per command)...", flush=True)
+        alone, laptop, sound, screen = start_to_exit(build, stack, scratch)
+
+        print(f"timing the watcher ({LATENCY_RUNS} runs of {EVENTS} events each, then {IDLE_SECONDS} s idle)...",
+              flush=True)
+        sim_proc, sim_run = sim_watcher(build, stack, scratch)
+        x11_proc, x11_run = x11_watcher(build, stack, scratch, screen.env["DISPLAY"])
+        sim_latencies, x11_latencies = [], []
+        for _ in range(LATENCY_RUNS):
+            sim_latencies.append(sim_run())
+            x11_latencies.append(x11_run())
+        sim_idle, x11_idle = idle_ticks([sim_proc, x11_proc])
+
+        print("timing the writer...", flush=True)
+        rates = writer_throughput(build, scratch)
+
+    knob, brim = program(build, "Knobwerk"), program(build, "Brimgauge")
+    true = ["/bin/true"]
+    table.section(f"Start to exit, CPU time from exec to exit (wall time), ratio to /bin/true "
+                  f"[{alone.cpu_ms(true):.2f} ms CPU, {alone.wall_ms(true):.2f} ms wall]")
+    ratio_row(table, "Knobwerk brightness (here: no DRM, no backlight)", alone, [f"{knob} brightness"], true, 1.3)
+    if laptop:
+        ratio_row(table, "Knobwerk brightness, a laptop's /sys (fixture)", laptop, [f"{knob} brightness"], true,
+                  1.3)
+    else:
+        table.row("Knobwerk brightness, a laptop's /sys (fixture)", "not measured: needs a mount namespace (root)")
+    ratio_row(table, "Knobwerk outputs, no sound server", alone, [f"{knob} outputs"], true)
+    ratio_row(table, "Brimgauge, no X display", alone, [brim], true, 1.3)
+
+    table.section("Start to exit against the tool a user would call, CPU time (wall time)")
+    pactl = ["pactl list short sinks", "pactl get-default-sink"]
+    ratio_row(table, "Knobwerk outputs / pactl sink list + default", sound, [f"{knob} outputs"], pactl, 1,
+              strict=True, note=f"  [pactl {sound.cpu_ms(pactl):.2f} ms CPU]")
+    xrandr = ["xrandr --listmonitors"]
+    ratio_row(table, "Brimgauge / xrandr --listmonitors, on Xvfb", screen, [brim], xrandr, 1, strict=True,
+              note=f"  [xrandr {screen.cpu_ms(xrandr):.2f} ms CPU]")
+
+    table.section(f"The watcher (Quelmark): event to line over {EVENTS} events (median of {LATENCY_RUNS} runs), "
+                  f"CPU while idle {IDLE_SECONDS} s")
+    latency_rows(table, "simulated machine, SIM_EVENTS FIFO", sim_latencies)
+    latency_rows(table, "X11, root _NET_ACTIVE_WINDOW change", x11_latencies)
+    table.row("idle CPU, simulated machine", f"{sim_idle} ticks", "0 ticks", sim_idle == 0)
+    table.row("idle CPU, X11", f"{x11_idle} ticks", "0 ticks", x11_idle == 0)
+
+    table.section("The JSON line writer (Google Benchmark, median of 5)")
+    for name, label in (("BM_FocusRecordFormat", "focus record, formatted"),
+                        ("BM_FocusRecordPrint", "focus record, printed line-buffered to /dev/null"),
+                        ("BM_OutputsFormat", "list of 3 outputs, formatted"),
+                        ("BM_OutputsPrint", "list of 3 outputs, printed to /dev/null")):
+        table.row(label, f"{rates[name] / 1e6:.2f} M lines/s")
+    table.print()
+
+
+if __name__ == "__main__":
+    try:
+        main()
+    except (RuntimeError, OSError, subprocess.SubprocessError, KeyError, ValueError) as error:
+        print(f"bench: could not measure: {error}", file=sys.stderr)
+        sys.exit(1)
