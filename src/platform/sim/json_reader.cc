@@ -1,5 +1,7 @@
 #include "platform/sim/json_reader.h"
 
+#include <utility>
+
 #include "json_line.h"
 
 namespace sim {
@@ -83,7 +85,7 @@ class Parser {
       std::string key;
       if (!parseString(key)) return false;
       for (const auto& member : value.members) {
-        if (member.first == key) return fail("duplicate member \"" + key + "\"");
+        if (member.name == key) return fail("duplicate member \"" + key + "\"");
       }
       skipSpace();
       if (pos_ >= text_.size() || text_[pos_] != ':') return fail("expected ':'");
@@ -91,7 +93,7 @@ class Parser {
       skipSpace();
       JsonValue member;
       if (!parseValue(member, depth + 1)) return false;
-      value.members.emplace_back(std::move(key), std::move(member));
+      value.members.push_back({std::move(key), std::move(member)});
       skipSpace();
       if (pos_ < text_.size() && text_[pos_] == ',') {
         ++pos_;
@@ -235,14 +237,14 @@ class Parser {
           out += '\t';
           break;
         case 'u': {
-          unsigned code;
+          unsigned code = 0;
           if (!hex4(code)) return false;
           // A surrogate pair makes one character. A lone surrogate is valid
           // JSON but no character: it is kept in its three-byte form, which
           // is not UTF-8, so text holding it can be refused where it is
           // written.
           const std::size_t afterFirst = pos_;
-          unsigned low;
+          unsigned low = 0;
           if (code >= 0xD800 && code <= 0xDBFF && consumeWord("\\u") && hex4(low) && low >= 0xDC00 &&
               low <= 0xDFFF) {
             code = 0x10000 + ((code - 0xD800) << 10) + (low - 0xDC00);

@@ -4,10 +4,11 @@
 #include <optional>
 #include <string>
 #include <string_view>
-#include <utility>
 #include <vector>
 
 namespace sim {
+
+struct JsonMember;
 
 struct JsonValue {
   enum class Kind { Null, Bool, Number, String, Array, Object };
@@ -15,7 +16,14 @@ struct JsonValue {
   bool boolean = false;
   std::string text;  // a string's value, or a number's text as written
   std::vector<JsonValue> items;
-  std::vector<std::pair<std::string, JsonValue>> members;
+  // A vector may hold a type that is still incomplete here; a std::pair may
+  // not, so an object's members are a struct of their own.
+  std::vector<JsonMember> members;
+};
+
+struct JsonMember {
+  std::string name;
+  JsonValue value;
 };
 
 // Parses one JSON value that fills `text` (white space around it allowed).

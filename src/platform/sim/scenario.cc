@@ -32,9 +32,9 @@ class Fields {
 
   const JsonValue* take(const char* key) {
     for (std::size_t i = 0; i < value_.members.size(); ++i) {
-      if (value_.members[i].first == key) {
+      if (value_.members[i].name == key) {
         taken_[i] = true;
-        return &value_.members[i].second;
+        return &value_.members[i].value;
       }
     }
     return nullptr;
@@ -50,7 +50,7 @@ class Fields {
 
   void finish() const {
     for (std::size_t i = 0; i < value_.members.size(); ++i) {
-      if (!taken_[i]) throw Fault(path(value_.members[i].first.c_str()) + ": unknown key");
+      if (!taken_[i]) throw Fault(path(value_.members[i].name.c_str()) + ": unknown key");
     }
   }
 
