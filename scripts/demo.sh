@@ -4,6 +4,9 @@
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
 
+# The folder and compiler of the first build in scripts/test.sh, so that
+# the two scripts share it.
+[ "$(uname)" = Darwin ] || export CXX="${CXX:-g++}"
 cmake -S . -B build >/dev/null
 cmake --build build --parallel 2 >/dev/null
 export SIM_SCENARIO=examples/laptop.json
