@@ -434,6 +434,7 @@ class ScenarioFaultTest(unittest.TestCase):
         self.assertEqual(run.status, 0)
 
 
+@sim.linux_only
 class NativeLinuxTest(unittest.TestCase):
     def run_native(self, *args):
         return subprocess.run([sim.native_program("Knobwerk"), *args], capture_output=True, timeout=10)

@@ -496,6 +496,7 @@ class FaultTest(WatcherTestCase):
                 self.assertEqual(run.trace, [{"call": "exit", "status": 3}])
 
 
+@sim.linux_only
 class NativeTest(unittest.TestCase):
     """build/bin/Quelmark on Linux: nothing is ever frontmost or activated,
     and standard input is a real lifeline."""
