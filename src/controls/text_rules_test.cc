@@ -62,10 +62,10 @@ TEST(LevelTextTest, RejectsAnythingElse) {
 std::optional<float> byGrammar(const std::string& text) {
   static const std::regex grammar(
       "[+-]?("
-      "([0-9]+\\.?[0-9]*|\\.[0-9]+)(e[+-]?[0-9]+)?"                     // decimal
-      "|0x([0-9a-f]+\\.?[0-9a-f]*|\\.[0-9a-f]+)(p[+-]?[0-9]+)?"         // hexadecimal
-      "|inf|infinity"                                                    // infinity
-      "|nan(\\([0-9a-z_]*\\))?"                                         // NaN
+      "([0-9]+\\.?[0-9]*|\\.[0-9]+)(e[+-]?[0-9]+)?"              // decimal
+      "|0x([0-9a-f]+\\.?[0-9a-f]*|\\.[0-9a-f]+)(p[+-]?[0-9]+)?"  // hexadecimal
+      "|inf|infinity"                                            // infinity
+      "|nan(\\([0-9a-z_]*\\))?"                                  // NaN
       ")",
       std::regex::icase | std::regex::optimize);
   if (!std::regex_match(text, grammar)) return std::nullopt;
