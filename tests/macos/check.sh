@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Syntax- and type-checks macOS platform sources on Linux with clang 14 against the declaration
-# headers in include/. Usage: check.sh FILE...   (.cc as C++20, .mm as Objective-C++ with GNUstep)
+# headers in include/. Usage: check.sh FILE...   (.cc as C++20, .mm as Objective-C++ with GNUstep, with
+# and without ARC)
 set -u
 
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
@@ -21,7 +22,7 @@ common=(-std=c++20 -fsyntax-only "${warnings[@]}" -isystem "$here/include" -I "$
 objc=()
 objc_ready() {
   [ ${#objc[@]} -gt 0 ] && return 0
-  command -v gnustep-config >/dev/null || { echo "check.sh: gnustep-config missing (run install-deps.sh)" >&2; return 1; }
+  command -v gnustep-config >/dev/null || { echo "check.sh: gnustep-config missing (run scripts/install-deps.sh)" >&2; return 1; }
   # gnustep-config's flags, less the ones that write dependency files (-MMD -MP) or add the current
   # directory (-I.); its header directories become -isystem so their own warnings do not fail the check.
   local f
@@ -36,11 +37,18 @@ objc_ready() {
   # which clang does not search; -idirafter keeps clang's builtin headers ahead of GCC's.
   local objc_h
   objc_h=$(printf '%s\n' /usr/lib/gcc/*/*/include/objc/objc.h | sort -V | tail -n 1)
-  [ -e "$objc_h" ] || { echo "check.sh: GCC's objc/objc.h missing (run install-deps.sh)" >&2; return 1; }
+  [ -e "$objc_h" ] || { echo "check.sh: GCC's objc/objc.h missing (run scripts/install-deps.sh)" >&2; return 1; }
   objc+=(-idirafter "$(dirname "$(dirname "$objc_h")")")
-  # Debian's GNUstep uses the GCC runtime, for which clang refuses -fobjc-arc ("not supported on platforms
-  # using the legacy runtime"), so the check runs without ARC; the files must still be written for ARC.
-  objc+=(-fblocks -fobjc-runtime=gcc)
+  objc+=(-fblocks)
+}
+
+# Debian's GNUstep uses the GCC runtime, for which clang refuses -fobjc-arc ("not supported on platforms
+# using the legacy runtime"). So each .mm file is checked twice: against GNUstep in its own runtime, and
+# with ARC as on the Mac, in the Mac's runtime, where arc/ stands in for the one runtime header that
+# cannot be read there. Only the ARC pass sees a missing bridge cast or a forbidden release.
+check_mm() {
+  "$CLANGXX" -x objective-c++ "${common[@]}" "${objc[@]}" -fobjc-runtime=gcc "$1" &&
+    "$CLANGXX" -x objective-c++ -isystem "$here/arc" "${common[@]}" "${objc[@]}" -fobjc-runtime=macosx -fobjc-arc "$1"
 }
 
 status=0
@@ -49,7 +57,7 @@ for file in "$@"; do
     *.cc) "$CLANGXX" -x c++ "${common[@]}" "$file" ;;
     *.mm)
       if objc_ready; then
-        "$CLANGXX" -x objective-c++ "${common[@]}" "${objc[@]}" "$file"
+        check_mm "$file"
       else
         false
       fi

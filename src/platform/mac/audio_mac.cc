@@ -8,6 +8,17 @@
 #include "platform/audio.h"
 
 namespace platform {
+
+// The shared logic names the properties by their codes; each must be the
+// SDK's, or the build stops here (and so does the check of these sources
+// on Linux).
+static_assert(kDevices == kAudioHardwarePropertyDevices);
+static_assert(kStreams == kAudioDevicePropertyStreams);
+static_assert(kName == kAudioObjectPropertyName);
+static_assert(kDefaultOutput == kAudioHardwarePropertyDefaultOutputDevice);
+static_assert(kScopeGlobal == kAudioObjectPropertyScopeGlobal);
+static_assert(kScopeOutput == kAudioObjectPropertyScopeOutput);
+
 namespace {
 
 AudioObjectPropertyAddress platformAddress(const PropertyAddress& address) {

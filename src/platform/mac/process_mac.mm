@@ -1,14 +1,10 @@
-// How a program ends, and the autorelease pool its body runs in, on the Mac.
+// The autorelease pool a program's body runs in, on the Mac.
 
 #import <Foundation/Foundation.h>
-
-#include <cstdlib>
 
 #include "platform/process.h"
 
 namespace platform {
-
-void exitProcess(int status) { std::exit(status); }
 
 void runInAutoreleasePool(void (*body)()) {
   @autoreleasepool {

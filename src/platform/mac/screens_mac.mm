@@ -18,6 +18,11 @@ ScreenHandle handle(NSScreen *screen) { return (__bridge ScreenHandle)screen; }
 
 Rect rect(NSRect r) { return Rect{r.origin.x, r.origin.y, r.size.width, r.size.height}; }
 
+// AppKit wants the shared application to exist before NSScreen is asked
+// anything; without it a notched Mac may report no notch. Creating it once
+// is enough, and asking again returns the same object.
+void ensureApplication() { (void)[NSApplication sharedApplication]; }
+
 // An absent area is an empty rectangle.
 std::optional<Rect> area(NSRect r) {
   if (NSIsEmptyRect(r)) return std::nullopt;
@@ -28,6 +33,7 @@ std::optional<Rect> area(NSRect r) {
 
 std::vector<ScreenHandle> screens() {
   @autoreleasepool {
+    ensureApplication();
     listedScreens = [NSScreen screens];
     std::vector<ScreenHandle> result;
     for (NSScreen *screen in listedScreens) result.push_back(handle(screen));
@@ -37,6 +43,7 @@ std::vector<ScreenHandle> screens() {
 
 ScreenHandle mainScreen() {
   @autoreleasepool {
+    ensureApplication();
     heldMainScreen = [NSScreen mainScreen];
     return handle(heldMainScreen);
   }

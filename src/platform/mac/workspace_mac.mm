@@ -13,6 +13,10 @@
 #include "platform/workspace.h"
 
 namespace platform {
+
+// The shared logic passes the policy as a number; it must be the SDK's.
+static_assert(kActivationPolicyProhibited == NSApplicationActivationPolicyProhibited);
+
 namespace {
 
 // Holds the read source for the life of the process.

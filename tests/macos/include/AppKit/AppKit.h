@@ -7,7 +7,10 @@
 
 // What GNUstep's AppKit lacks (GNUstep already has NSRunningApplication's bundleIdentifier, localizedName,
 // processIdentifier, NSWorkspace's frontmostApplication and notificationCenter, NSEdgeInsets and
-// NSApplicationActivationPolicy with NSApplicationActivationPolicyProhibited == 2).
+// NSApplicationActivationPolicy).
+
+// GNUstep declares this constant itself; it must hold the platform's value.
+static_assert(NSApplicationActivationPolicyProhibited == 2, "the platform's value");
 extern NSNotificationName const NSWorkspaceDidActivateApplicationNotification;
 extern NSString *const NSWorkspaceApplicationKey;
 

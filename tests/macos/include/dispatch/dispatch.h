@@ -49,7 +49,14 @@ void dispatch_source_set_event_handler(dispatch_source_t source, dispatch_block_
 #endif
 void dispatch_source_set_event_handler_f(dispatch_source_t source, dispatch_function_t handler);
 void dispatch_resume(dispatch_object_t object);
+void dispatch_release(dispatch_object_t object);
 
 #ifdef __cplusplus
 }
+#endif
+
+#if defined(__OBJC__) && __has_feature(objc_arc)
+// Under ARC the platform makes dispatch_release a message that ARC forbids: Dispatch objects are ARC's.
+#undef dispatch_release
+#define dispatch_release(object) __extension__({ dispatch_object_t _o = (object); [_o release]; })
 #endif
