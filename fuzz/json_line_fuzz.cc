@@ -13,6 +13,7 @@
 #include <string>
 #include <variant>
 
+#include "captured_output.h"
 #include "json_line.h"
 #include "strict_json.h"
 
@@ -113,19 +114,7 @@ bool same(const Reply& reply, const strict::Value& read) {
 }
 
 // What printJSON writes to standard output for `reply`.
-std::string printed(const Reply& reply) {
-  char* buffer = nullptr;
-  std::size_t size = 0;
-  FILE* const saved = stdout;
-  stdout = open_memstream(&buffer, &size);
-  if (stdout == nullptr) std::abort();
-  printJSON(reply);
-  std::fclose(stdout);
-  stdout = saved;
-  std::string result(buffer, size);
-  std::free(buffer);
-  return result;
-}
+std::string printed(const Reply& reply) { return capturedOutput([&] { printJSON(reply); }); }
 
 }  // namespace
 

@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "captured_output.h"
 #include "notch/probe.h"
 #include "platform/screens.h"
 
@@ -76,19 +77,7 @@ std::string expectedLine() {
          ",\"screenWidth\":" + whole(width) + "}\n";
 }
 
-std::string probeOutput() {
-  char* buffer = nullptr;
-  std::size_t size = 0;
-  FILE* const saved = stdout;
-  stdout = open_memstream(&buffer, &size);
-  if (stdout == nullptr) std::abort();
-  notch::probe();
-  std::fclose(stdout);
-  stdout = saved;
-  std::string result(buffer, size);
-  std::free(buffer);
-  return result;
-}
+std::string probeOutput() { return capturedOutput([] { notch::probe(); }); }
 
 }  // namespace
 

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <string_view>
 
+#include "json_line.h"
 #include "platform/linux/runtime_library.h"
 
 namespace platform::x11 {
@@ -43,44 +44,6 @@ bool xresPresent(Session& x) {
   if (!xresBound) return false;
   const xcb_query_extension_reply_t* extension = x.xcb->get_extension_data(x.connection, xres.id);
   return extension != nullptr && extension->present != 0;
-}
-
-// Whether text[i...] starts a well-formed UTF-8 sequence, and how long it is
-// (0 when it does not): no overlong forms, surrogates or values past
-// U+10FFFF, which the record's writer would refuse.
-std::size_t utf8SequenceLength(std::string_view text, std::size_t i) {
-  const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(text[k]); };
-  const unsigned char lead = byte(i);
-  if (lead < 0x80) return 1;
-  std::size_t length;
-  unsigned char low = 0x80, high = 0xBF;
-  if (lead >= 0xC2 && lead <= 0xDF) {
-    length = 2;
-  } else if (lead >= 0xE0 && lead <= 0xEF) {
-    length = 3;
-    if (lead == 0xE0) low = 0xA0;
-    if (lead == 0xED) high = 0x9F;
-  } else if (lead >= 0xF0 && lead <= 0xF4) {
-    length = 4;
-    if (lead == 0xF0) low = 0x90;
-    if (lead == 0xF4) high = 0x8F;
-  } else {
-    return 0;
-  }
-  if (i + length > text.size() || byte(i + 1) < low || byte(i + 1) > high) return 0;
-  for (std::size_t k = 2; k < length; ++k) {
-    if (byte(i + k) < 0x80 || byte(i + k) > 0xBF) return 0;
-  }
-  return length;
-}
-
-bool isUtf8(std::string_view text) {
-  for (std::size_t i = 0; i < text.size();) {
-    const std::size_t length = utf8SequenceLength(text, i);
-    if (length == 0) return false;
-    i += length;
-  }
-  return true;
 }
 
 std::string latin1ToUtf8(std::string_view text) {
@@ -176,8 +139,8 @@ std::optional<Application> windowApplication(Session& x, const Atoms& atoms, xcb
   const auto pidCookie = requestProperty(x, window, atoms.wmPid, 4);
   std::optional<xcb_res_query_client_ids_cookie_t> clientCookie;
   if (xresPresent(x)) {
-    const xcb_res_client_id_spec_t spec{window, XCB_RES_CLIENT_ID_MASK_LOCAL_CLIENT_PID};
-    clientCookie = xres.query_client_ids(x.connection, 1, &spec);
+    const xcb_res_client_id_spec_t wanted{window, XCB_RES_CLIENT_ID_MASK_LOCAL_CLIENT_PID};
+    clientCookie = xres.query_client_ids(x.connection, 1, &wanted);
   }
 
   bool gone = false;
