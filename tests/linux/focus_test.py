@@ -244,32 +244,65 @@ class ServerWithoutExtensionsTest(XServerTestCase):
         self.assert_ends_quietly(watcher)
 
 
-class ServerDeathTest(XServerTestCase):
-    def x_sockets(self, pid):
-        names = []
-        for fd in os.listdir(f"/proc/{pid}/fd"):
-            try:
-                names.append(os.readlink(f"/proc/{pid}/fd/{fd}"))
-            except FileNotFoundError:
-                pass
-        return [name for name in names if name.startswith("socket:")]
+def x_sockets(pid):
+    names = []
+    for fd in os.listdir(f"/proc/{pid}/fd"):
+        try:
+            names.append(os.readlink(f"/proc/{pid}/fd/{fd}"))
+        except FileNotFoundError:
+            pass
+    return [name for name in names if name.startswith("socket:")]
 
+
+def wait_for_no_x_socket(pid):
+    for _ in range(300):
+        if not x_sockets(pid):
+            return []
+        time.sleep(0.1)
+    return x_sockets(pid)
+
+
+class ServerDeathTest(XServerTestCase):
     def test_the_lifeline_outlives_the_server(self):
         d = self.desktop
         d.activate(d.window(b"last\0Last\0", pid=9001))
         watcher = self.watch()
         self.assertEqual(fields(watcher.record()), ("last", "Last", 9001))
-        self.assertEqual(len(self.x_sockets(watcher.proc.pid)), 1)
+        self.assertEqual(len(x_sockets(watcher.proc.pid)), 1)
         d.close()
         self.server.stop()
         # The watcher closes its connection once it has seen the server go.
-        for _ in range(300):
-            if not self.x_sockets(watcher.proc.pid):
-                break
-            time.sleep(0.1)
-        self.assertEqual(self.x_sockets(watcher.proc.pid), [])
+        self.assertEqual(wait_for_no_x_socket(watcher.proc.pid), [])
         self.assertIsNone(watcher.proc.poll())
         watcher.proc.stdin.write(b"still here\n" * 500)
+        watcher.proc.stdin.flush()
+        self.assert_ends_quietly(watcher)
+
+
+class SilentServerTest(XServerTestCase):
+    def test_the_lifeline_outlives_the_answers(self):
+        relay = xserver.Relay(self.server)
+        self.addCleanup(relay.stop)
+        d = self.desktop
+        d.activate(d.window(b"first\0First\0", pid=9101))
+        watcher = Watcher(relay.env())
+        self.addCleanup(watcher.kill)
+        self.assertEqual(fields(watcher.record()), ("first", "First", 9101))
+        relay.hold_answers()
+        d.activate(d.window(b"second\0Second\0", pid=9102))
+        d.settle()  # the watcher has asked for the new active window
+        # No answer comes: the watcher gives the server up and closes its
+        # connection, and nothing more is posted.
+        self.assertEqual(wait_for_no_x_socket(watcher.proc.pid), [])
+        self.assert_ends_quietly(watcher)
+
+    def test_lifeline_with_a_stopped_server(self):
+        server = xserver.XServer()
+        self.addCleanup(server.stop)
+        server.pause()
+        watcher = Watcher(server.env())
+        self.addCleanup(watcher.kill)
+        watcher.proc.stdin.write(b"x" * 5000)
         watcher.proc.stdin.flush()
         self.assert_ends_quietly(watcher)
 

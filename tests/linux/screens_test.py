@@ -83,6 +83,22 @@ class ServerWithoutRandRTest(unittest.TestCase):
         self.assertEqual(brimgauge(server.env()), (0, NO_SCREEN, b""))
 
 
+class SilentServerTest(unittest.TestCase):
+    """A server that is alive but does not answer counts as no display."""
+
+    def test_no_screen(self):
+        server = xserver.XServer()
+        self.addCleanup(server.stop)
+        relay = xserver.Relay(server)
+        self.addCleanup(relay.stop)
+        relay.hold_answers()
+        with self.subTest("no answer after the connection"):
+            self.assertEqual(brimgauge(relay.env()), (0, NO_SCREEN, b""))
+        server.pause()
+        with self.subTest("no answer to the connection"):
+            self.assertEqual(brimgauge(server.env()), (0, NO_SCREEN, b""))
+
+
 class NoDisplayTest(unittest.TestCase):
     def test_no_screen(self):
         for label, display in [("unset", None), ("empty", ""), ("nobody there", "unix:65000"),

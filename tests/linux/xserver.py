@@ -4,6 +4,8 @@ manager and the applications whose windows it activates."""
 import os
 import queue
 import select
+import signal
+import socket
 import struct
 import subprocess
 import tempfile
@@ -74,8 +76,15 @@ class XServer:
     def env(self):
         return environment(self.display)
 
+    def pause(self):
+        """Stops the server (SIGSTOP): it stays alive and accepts connections
+        into its backlog, but answers nothing until stop()."""
+        self.proc.send_signal(signal.SIGSTOP)
+
     def stop(self):
         if self.proc.poll() is None:
+            # A paused server would not act on SIGTERM.
+            self.proc.send_signal(signal.SIGCONT)
             self.proc.terminate()
             try:
                 self.proc.wait(timeout=10)
@@ -83,6 +92,98 @@ class XServer:
                 self.proc.kill()
         self.proc.wait()
         self._log.close()
+
+
+class Relay:
+    """A display of its own (an abstract unix socket) that passes every
+    connection on to `server`. Once hold_answers() is called, the server's
+    replies and errors are kept back while its events still pass: a server
+    that stops answering requests mid-run. Call stop() in every case."""
+
+    def __init__(self, server):
+        self._target = "/tmp/.X11-unix/X" + server.display[1:]
+        self._holding = threading.Event()
+        self._sockets = []
+        self._listener = self._listen()
+        threading.Thread(target=self._accept, daemon=True).start()
+
+    def _listen(self):
+        # The first free display number well above those Xvfb takes.
+        for number in range(900, 1000):
+            listener = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
+            try:
+                listener.bind(b"\0/tmp/.X11-unix/X%d" % number)
+            except OSError:
+                listener.close()
+                continue
+            listener.listen()
+            self.display = f":{number}"
+            return listener
+        raise RuntimeError("no free display number for the relay")
+
+    def env(self):
+        return environment(self.display)
+
+    def hold_answers(self):
+        self._holding.set()
+
+    def _accept(self):
+        while True:
+            try:
+                client, _ = self._listener.accept()
+            except OSError:
+                return  # stopped
+            server = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
+            server.connect(self._target)
+            self._sockets += [client, server]
+            threading.Thread(target=self._copy, args=(client, server), daemon=True).start()
+            threading.Thread(target=self._answer, args=(server, client), daemon=True).start()
+
+    @staticmethod
+    def _read(sock, count):
+        data = b""
+        while len(data) < count:
+            chunk = sock.recv(count - len(data))
+            if not chunk:
+                raise EOFError
+            data += chunk
+        return data
+
+    def _copy(self, source, sink):
+        try:
+            while chunk := source.recv(65536):
+                sink.sendall(chunk)
+        except OSError:
+            pass
+        sink.close()
+
+    def _answer(self, server, client):
+        # Both ends speak this machine's byte order, as xcb does. The set-up
+        # reply tells its length at byte 6; a reply (1) or a generic event
+        # (35) at byte 4, beyond its first 32 bytes; an error (0) or any other
+        # event is 32 bytes.
+        try:
+            head = self._read(server, 8)
+            client.sendall(head + self._read(server, 4 * struct.unpack_from("=H", head, 6)[0]))
+            while True:
+                message = self._read(server, 32)
+                if (message[0] & 0x7F) in (1, 35):
+                    message += self._read(server, 4 * struct.unpack_from("=I", message, 4)[0])
+                if not (self._holding.is_set() and message[0] in (0, 1)):
+                    client.sendall(message)
+        except (OSError, EOFError):
+            pass
+        client.close()
+
+    def stop(self):
+        self._listener.shutdown(socket.SHUT_RDWR)  # wakes accept()
+        self._listener.close()
+        for sock in self._sockets:
+            try:
+                sock.shutdown(socket.SHUT_RDWR)
+            except OSError:
+                pass
+            sock.close()
 
 
 class ActiveWindowTraffic:

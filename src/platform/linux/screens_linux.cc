@@ -29,15 +29,14 @@ using runtime::bindSymbol;
 struct RandR {
   xcb_extension_t* id;
   decltype(&::xcb_randr_query_version) query_version;
-  decltype(&::xcb_randr_query_version_reply) query_version_reply;
   decltype(&::xcb_randr_get_monitors) get_monitors;
-  decltype(&::xcb_randr_get_monitors_reply) get_monitors_reply;
   decltype(&::xcb_randr_get_monitors_monitors_iterator) get_monitors_monitors_iterator;
   decltype(&::xcb_randr_monitor_info_next) monitor_info_next;
 };
 
 RandR randr;
 bool randrBound = false;
+bool randrAsked = false;  // the extension's presence is in xcb's cache
 
 // Every screen handed out stays valid until the process ends.
 std::deque<ScreenObject> handedOut;
@@ -45,31 +44,39 @@ std::deque<ScreenObject> handedOut;
 bool bindRandR(void* library) {
   return bindSymbol(library, "xcb_randr_id", randr.id) &&
          bindSymbol(library, "xcb_randr_query_version", randr.query_version) &&
-         bindSymbol(library, "xcb_randr_query_version_reply", randr.query_version_reply) &&
          bindSymbol(library, "xcb_randr_get_monitors", randr.get_monitors) &&
-         bindSymbol(library, "xcb_randr_get_monitors_reply", randr.get_monitors_reply) &&
          bindSymbol(library, "xcb_randr_get_monitors_monitors_iterator",
                     randr.get_monitors_monitors_iterator) &&
          bindSymbol(library, "xcb_randr_monitor_info_next", randr.monitor_info_next);
 }
 
-// The reply listing the active monitors, or null. A RandR request on a
-// server without the extension would break the connection, so its
-// presence is asked first.
+// A RandR request on a server without the extension would break the
+// connection, so its presence is asked first. xcb would wait for that answer
+// without limit: the round trip after the question brings it in (or gives
+// the server up), and xcb keeps it from then on.
+bool randrPresent(x11::Session& x) {
+  if (!randrAsked) {
+    x.xcb->prefetch_extension_data(x.connection, randr.id);
+    if (!x11::roundTrip(x)) return false;
+    randrAsked = true;
+  }
+  const xcb_query_extension_reply_t* extension = x.xcb->get_extension_data(x.connection, randr.id);
+  return extension != nullptr && extension->present != 0;
+}
+
+// The reply listing the active monitors, or null.
 xcb_randr_get_monitors_reply_t* monitorsReply(x11::Session& x) {
   if (!randrBound) randrBound = bindRandR(runtime::openLibrary("libxcb-randr.so.0"));
-  if (!randrBound) return nullptr;
-  const xcb_query_extension_reply_t* extension = x.xcb->get_extension_data(x.connection, randr.id);
-  if (extension == nullptr || extension->present == 0) return nullptr;
+  if (!randrBound || !randrPresent(x)) return nullptr;
   // Monitors came with RandR 1.5; the version is announced before they are
   // asked for.
   const auto version = randr.query_version(x.connection, 1, 5);
   const auto monitors = randr.get_monitors(x.connection, x.root, 1);
-  std::free(randr.query_version_reply(x.connection, version, nullptr));
+  std::free(x11::awaitReply(x, version.sequence, nullptr));
   xcb_generic_error_t* error = nullptr;
-  xcb_randr_get_monitors_reply_t* reply = randr.get_monitors_reply(x.connection, monitors, &error);
+  void* reply = x11::awaitReply(x, monitors.sequence, &error);
   std::free(error);
-  return reply;
+  return static_cast<xcb_randr_get_monitors_reply_t*>(reply);
 }
 
 // Asks the server afresh for its monitors.

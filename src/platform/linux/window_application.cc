@@ -20,7 +20,6 @@ constexpr std::uint32_t kMaxTextBytes = 4096;
 struct XRes {
   xcb_extension_t* id;
   decltype(&::xcb_res_query_client_ids) query_client_ids;
-  decltype(&::xcb_res_query_client_ids_reply) query_client_ids_reply;
   decltype(&::xcb_res_query_client_ids_ids_iterator) query_client_ids_ids_iterator;
   decltype(&::xcb_res_client_id_value_next) client_id_value_next;
   decltype(&::xcb_res_client_id_value_value) client_id_value_value;
@@ -33,7 +32,6 @@ bool xresBound = false;
 bool bindXRes(void* library) {
   return bindSymbol(library, "xcb_res_id", xres.id) &&
          bindSymbol(library, "xcb_res_query_client_ids", xres.query_client_ids) &&
-         bindSymbol(library, "xcb_res_query_client_ids_reply", xres.query_client_ids_reply) &&
          bindSymbol(library, "xcb_res_query_client_ids_ids_iterator", xres.query_client_ids_ids_iterator) &&
          bindSymbol(library, "xcb_res_client_id_value_next", xres.client_id_value_next) &&
          bindSymbol(library, "xcb_res_client_id_value_value", xres.client_id_value_value) &&
@@ -90,7 +88,7 @@ std::optional<std::int32_t> windowPid(std::optional<std::uint32_t> value) {
 // extension's answer; none for a remote client.
 std::optional<std::int32_t> clientPid(Session& x, xcb_res_query_client_ids_cookie_t cookie) {
   xcb_generic_error_t* error = nullptr;
-  xcb_res_query_client_ids_reply_t* reply = xres.query_client_ids_reply(x.connection, cookie, &error);
+  auto* reply = static_cast<xcb_res_query_client_ids_reply_t*>(awaitReply(x, cookie.sequence, &error));
   std::free(error);
   if (reply == nullptr) return std::nullopt;
   std::optional<std::int32_t> pid;
@@ -121,7 +119,7 @@ std::optional<Atoms> internAtoms(Session& x) {
   xcb_atom_t atoms[std::size(kNames)];
   bool complete = true;
   for (std::size_t i = 0; i < std::size(kNames); ++i) {
-    xcb_intern_atom_reply_t* reply = x.xcb->intern_atom_reply(x.connection, cookies[i], nullptr);
+    auto* reply = static_cast<xcb_intern_atom_reply_t*>(awaitReply(x, cookies[i].sequence, nullptr));
     complete = complete && reply != nullptr;
     atoms[i] = reply != nullptr ? reply->atom : XCB_NONE;
     std::free(reply);
@@ -149,7 +147,7 @@ std::optional<Application> windowApplication(Session& x, const Atoms& atoms, xcb
   const std::optional<Property> kdeFile = textProperty(x, kdeCookie, gone);
   const std::optional<std::int32_t> ownPid = windowPid(cardinalProperty(x, pidCookie));
   const std::optional<std::int32_t> client = clientCookie ? clientPid(x, *clientCookie) : std::nullopt;
-  if (gone || x.xcb->connection_has_error(x.connection) != 0) return std::nullopt;
+  if (gone || failed(x)) return std::nullopt;
 
   Application application;
   if (wmClass) {

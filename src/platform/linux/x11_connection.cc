@@ -1,22 +1,33 @@
 #include "platform/linux/x11_connection.h"
 
+#include <poll.h>
+
+#include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
-#include <ctime>
 
 #include "platform/linux/runtime_library.h"
+#include "platform/linux/x11_probe.h"
 
 namespace platform::x11 {
 namespace {
 
 using runtime::bindSymbol;
+using Clock = std::chrono::steady_clock;
+
+// A working server answers in well under a millisecond. A running session is
+// given more time than the set-up before it is given up for good.
+constexpr std::chrono::milliseconds kSetupWait{1000};
+constexpr std::chrono::milliseconds kReplyWait{3000};
 
 Xcb xcb;
 Session current;
 bool opened = false;  // session() has been asked once; it never reconnects
 
 bool bindXcb(void* library) {
-  return bindSymbol(library, "xcb_connect", xcb.connect) &&
+  return bindSymbol(library, "xcb_parse_display", xcb.parse_display) &&
+         bindSymbol(library, "xcb_connect", xcb.connect) &&
          bindSymbol(library, "xcb_connection_has_error", xcb.connection_has_error) &&
          bindSymbol(library, "xcb_disconnect", xcb.disconnect) &&
          bindSymbol(library, "xcb_get_setup", xcb.get_setup) &&
@@ -25,13 +36,13 @@ bool bindXcb(void* library) {
          bindSymbol(library, "xcb_get_file_descriptor", xcb.get_file_descriptor) &&
          bindSymbol(library, "xcb_flush", xcb.flush) &&
          bindSymbol(library, "xcb_poll_for_event", xcb.poll_for_event) &&
+         bindSymbol(library, "xcb_poll_for_reply", xcb.poll_for_reply) &&
+         bindSymbol(library, "xcb_get_input_focus", xcb.get_input_focus) &&
          bindSymbol(library, "xcb_get_extension_data", xcb.get_extension_data) &&
          bindSymbol(library, "xcb_prefetch_extension_data", xcb.prefetch_extension_data) &&
          bindSymbol(library, "xcb_intern_atom", xcb.intern_atom) &&
-         bindSymbol(library, "xcb_intern_atom_reply", xcb.intern_atom_reply) &&
          bindSymbol(library, "xcb_change_window_attributes", xcb.change_window_attributes) &&
          bindSymbol(library, "xcb_get_property", xcb.get_property) &&
-         bindSymbol(library, "xcb_get_property_reply", xcb.get_property_reply) &&
          bindSymbol(library, "xcb_get_property_value", xcb.get_property_value) &&
          bindSymbol(library, "xcb_get_property_value_length", xcb.get_property_value_length);
 }
@@ -45,10 +56,22 @@ std::optional<xcb_window_t> rootOf(xcb_connection_t* connection, int number) {
   return it.data->root;
 }
 
+// False too when xcb cannot make sense of DISPLAY: it would not connect.
+bool displayAnswers() {
+  char* host = nullptr;
+  int display = 0;
+  int screen = 0;
+  if (xcb.parse_display(nullptr, &host, &display, &screen) == 0) return false;
+  const std::string name = host;
+  std::free(host);
+  return serverAnswers(name, display, kSetupWait);
+}
+
 void open() {
   const char* display = std::getenv("DISPLAY");
   if (display == nullptr || display[0] == '\0') return;
   if (!bindXcb(runtime::openLibrary("libxcb.so.1"))) return;
+  if (!displayAnswers()) return;
   int screenNumber = 0;
   xcb_connection_t* connection = xcb.connect(nullptr, &screenNumber);
   const std::optional<xcb_window_t> root =
@@ -67,7 +90,7 @@ Session* session() {
     opened = true;
     open();
   }
-  return current.connection != nullptr ? &current : nullptr;
+  return lost() ? nullptr : &current;
 }
 
 void dropSession() {
@@ -76,11 +99,40 @@ void dropSession() {
   current.connection = nullptr;
 }
 
+bool failed(const Session& x) { return x.stalled || x.xcb->connection_has_error(x.connection) != 0; }
+
 bool lost() {
   if (current.connection == nullptr) return true;
-  if (xcb.connection_has_error(current.connection) == 0) return false;
+  if (!failed(current)) return false;
   dropSession();
   return true;
+}
+
+void* awaitReply(Session& x, unsigned int sequence, xcb_generic_error_t** error) {
+  if (error != nullptr) *error = nullptr;
+  if (x.stalled) return nullptr;
+  x.xcb->flush(x.connection);
+  const Clock::time_point deadline = Clock::now() + kReplyWait;
+  pollfd entry{x.xcb->get_file_descriptor(x.connection), POLLIN, 0};
+  for (;;) {
+    // Reads what has come without waiting; a failed connection answers at
+    // once, with nothing.
+    void* reply = nullptr;
+    if (x.xcb->poll_for_reply(x.connection, sequence, &reply, error) != 0) return reply;
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    if (left <= 0) break;
+    if (poll(&entry, 1, static_cast<int>(left)) < 0 && errno != EINTR) break;
+  }
+  x.stalled = true;
+  return nullptr;
+}
+
+bool roundTrip(Session& x) {
+  const xcb_get_input_focus_cookie_t cookie = x.xcb->get_input_focus(x.connection);
+  void* reply = awaitReply(x, cookie.sequence, nullptr);
+  const bool answered = reply != nullptr;
+  std::free(reply);
+  return answered;
 }
 
 xcb_get_property_cookie_t requestProperty(Session& x, xcb_window_t window, xcb_atom_t property,
@@ -92,7 +144,7 @@ xcb_get_property_cookie_t requestProperty(Session& x, xcb_window_t window, xcb_a
 
 std::optional<Property> textProperty(Session& x, xcb_get_property_cookie_t cookie, bool& windowGone) {
   xcb_generic_error_t* error = nullptr;
-  xcb_get_property_reply_t* reply = x.xcb->get_property_reply(x.connection, cookie, &error);
+  auto* reply = static_cast<xcb_get_property_reply_t*>(awaitReply(x, cookie.sequence, &error));
   if (error != nullptr) {
     if (error->error_code == XCB_WINDOW) windowGone = true;
     std::free(error);
@@ -110,7 +162,7 @@ std::optional<Property> textProperty(Session& x, xcb_get_property_cookie_t cooki
 
 std::optional<std::uint32_t> cardinalProperty(Session& x, xcb_get_property_cookie_t cookie) {
   xcb_generic_error_t* error = nullptr;
-  xcb_get_property_reply_t* reply = x.xcb->get_property_reply(x.connection, cookie, &error);
+  auto* reply = static_cast<xcb_get_property_reply_t*>(awaitReply(x, cookie.sequence, &error));
   std::free(error);
   if (reply == nullptr) return std::nullopt;
   std::optional<std::uint32_t> result;

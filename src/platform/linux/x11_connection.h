@@ -4,6 +4,7 @@
 #pragma once
 
 #include <xcb/xcb.h>
+#include <xcb/xcbext.h>  // xcb_poll_for_reply
 #include <xcb/xproto.h>
 
 #include <cstdint>
@@ -14,6 +15,7 @@ namespace platform::x11 {
 
 // The entry points of libxcb.so.1 this backend calls, typed by its headers.
 struct Xcb {
+  decltype(&::xcb_parse_display) parse_display;
   decltype(&::xcb_connect) connect;
   decltype(&::xcb_connection_has_error) connection_has_error;
   decltype(&::xcb_disconnect) disconnect;
@@ -23,13 +25,13 @@ struct Xcb {
   decltype(&::xcb_get_file_descriptor) get_file_descriptor;
   decltype(&::xcb_flush) flush;
   decltype(&::xcb_poll_for_event) poll_for_event;
+  decltype(&::xcb_poll_for_reply) poll_for_reply;
+  decltype(&::xcb_get_input_focus) get_input_focus;
   decltype(&::xcb_get_extension_data) get_extension_data;
   decltype(&::xcb_prefetch_extension_data) prefetch_extension_data;
   decltype(&::xcb_intern_atom) intern_atom;
-  decltype(&::xcb_intern_atom_reply) intern_atom_reply;
   decltype(&::xcb_change_window_attributes) change_window_attributes;
   decltype(&::xcb_get_property) get_property;
-  decltype(&::xcb_get_property_reply) get_property_reply;
   decltype(&::xcb_get_property_value) get_property_value;
   decltype(&::xcb_get_property_value_length) get_property_value_length;
 };
@@ -37,21 +39,36 @@ struct Xcb {
 struct Session {
   const Xcb* xcb;
   xcb_connection_t* connection;
-  xcb_window_t root;  // the root window of the display's default screen
+  xcb_window_t root;     // the root window of the display's default screen
+  bool stalled = false;  // a reply did not come in time
 };
 
 // The connection to the display that DISPLAY names, made on the first call.
 // Null when DISPLAY is unset or empty, libxcb is not installed, the display
-// cannot be reached, or the connection has been dropped.
+// cannot be reached or does not answer, or the connection has been dropped.
 Session* session();
 
 // Closes the connection for good once it has failed (the server went away):
 // later calls of session() give null.
 void dropSession();
 
-// True when the session is gone or its connection has failed; a failed
-// connection is dropped on the way.
+// True when the connection has failed or a reply did not come in time.
+bool failed(const Session& x);
+
+// True when the session is gone or has failed; a failed connection is
+// dropped on the way.
 bool lost();
+
+// The reply to request `sequence` (the cookie's), as xcb's typed *_reply
+// functions give it, but waited for no longer than a working server takes.
+// A server that does not answer in time counts as gone: the session is
+// failed from then on, and every later wait gives null at once. An error
+// goes to `error` when it is not null, else it is dropped.
+void* awaitReply(Session& x, unsigned int sequence, xcb_generic_error_t** error);
+
+// Waits (as awaitReply does) until the server has answered every request
+// sent so far; false when it has not.
+bool roundTrip(Session& x);
 
 // An 8-bit property of a window.
 struct Property {
