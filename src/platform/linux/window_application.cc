@@ -23,7 +23,6 @@ struct XRes {
   decltype(&::xcb_res_query_client_ids_ids_iterator) query_client_ids_ids_iterator;
   decltype(&::xcb_res_client_id_value_next) client_id_value_next;
   decltype(&::xcb_res_client_id_value_value) client_id_value_value;
-  decltype(&::xcb_res_client_id_value_value_length) client_id_value_value_length;
 };
 
 XRes xres;
@@ -34,8 +33,7 @@ bool bindXRes(void* library) {
          bindSymbol(library, "xcb_res_query_client_ids", xres.query_client_ids) &&
          bindSymbol(library, "xcb_res_query_client_ids_ids_iterator", xres.query_client_ids_ids_iterator) &&
          bindSymbol(library, "xcb_res_client_id_value_next", xres.client_id_value_next) &&
-         bindSymbol(library, "xcb_res_client_id_value_value", xres.client_id_value_value) &&
-         bindSymbol(library, "xcb_res_client_id_value_value_length", xres.client_id_value_value_length);
+         bindSymbol(library, "xcb_res_client_id_value_value", xres.client_id_value_value);
 }
 
 bool xresPresent(Session& x) {
@@ -94,8 +92,9 @@ std::optional<std::int32_t> clientPid(Session& x, xcb_res_query_client_ids_cooki
   std::optional<std::int32_t> pid;
   for (xcb_res_client_id_value_iterator_t it = xres.query_client_ids_ids_iterator(reply); it.rem > 0;
        xres.client_id_value_next(&it)) {
-    if ((it.data->spec.mask & XCB_RES_CLIENT_ID_MASK_LOCAL_CLIENT_PID) != 0 &&
-        xres.client_id_value_value_length(it.data) >= 1) {
+    // The value's length is in bytes; a pid takes one 32-bit word.
+    const auto& [client, valueBytes] = *it.data;
+    if ((client.mask & XCB_RES_CLIENT_ID_MASK_LOCAL_CLIENT_PID) != 0 && valueBytes >= 4) {
       pid = windowPid(*xres.client_id_value_value(it.data));
       break;
     }
