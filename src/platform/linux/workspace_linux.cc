@@ -1,4 +1,5 @@
-// The workspace on an X11 desktop (XWayland included). The frontmost
+// The workspace on a Wayland compositor that offers a window list
+// (wayland/), else on an X11 desktop (XWayland included). The frontmost
 // application is the one whose window the window manager has named in the
 // root window's _NET_ACTIVE_WINDOW; each write of that property arrives as a
 // PropertyNotify, and a change to another application is posted as an
@@ -11,6 +12,7 @@
 #include <chrono>
 #include <cstdlib>
 
+#include "platform/linux/wayland/watcher.h"
 #include "platform/linux/x11/window_application.h"
 #include "platform/linux/x11/x11_connection.h"
 #include "platform/posix/poll_loop.h"
@@ -59,6 +61,7 @@ void watchRootWindow() {
 // The application of the active window now; none when no window is active,
 // the window no longer exists, or the connection has failed.
 std::optional<Application> activeApplication() {
+  if (wayland::chosen()) return wayland::frontmost();
   x11::Session* x = watchedSession();
   if (x == nullptr) return std::nullopt;
   const auto cookie = x11::requestProperty(*x, x->root, atoms->activeWindow, 4);
@@ -71,7 +74,10 @@ std::optional<Application> activeApplication() {
 // another application than the one active before.
 void activeWindowChanged() {
   std::optional<Application> application = activeApplication();
-  const bool same = application && active && x11::sameApplication(*application, *active);
+  if (!application && wayland::chosen()) return;  // there, no window changes nothing
+  const bool same = application && active &&
+                    (wayland::chosen() ? sameApplication(*application, *active)
+                                       : x11::sameApplication(*application, *active));
   active = application;
   if (!application || same || activationHandler == nullptr) return;
   Notification notification{UserInfo{UserInfoEntry{std::move(*application)}}};
@@ -87,6 +93,10 @@ bool isActiveWindowChange(const xcb_generic_event_t& event, xcb_window_t root) {
 // Handles every event xcb holds or can read without waiting. Errors of
 // requests sent without a reply arrive here too and are dropped.
 void serveDisplay() {
+  if (wayland::chosen()) {
+    if (wayland::serve()) activeWindowChanged();
+    return;
+  }
   for (;;) {
     x11::Session* x = watchedSession();
     if (x == nullptr) return;
@@ -102,7 +112,7 @@ void serveDisplay() {
 }  // namespace
 
 Workspace* sharedWorkspace() {
-  if (!atoms) watchRootWindow();
+  if (!wayland::startWatching() && !atoms) watchRootWindow();
   return reinterpret_cast<Workspace*>(&workspaceObject);
 }
 
@@ -152,7 +162,9 @@ void runMainLoop() {
   for (;;) {
     serveDisplay();
     x11::Session* x = watchedSession();
-    const int display = x != nullptr ? x->xcb->get_file_descriptor(x->connection) : -1;
+    const int display = wayland::chosen() ? wayland::descriptor()
+                        : x != nullptr    ? x->xcb->get_file_descriptor(x->connection)
+                                          : -1;
     if (posix::waitAndServe(stdinReadSource, display, -1) == posix::Wake::Failed) return;
   }
 }

@@ -14,6 +14,7 @@ void Windows::update(std::uint32_t id, Window window) {
   const auto found = windows_.find(id);
   const bool wasActive = found != windows_.end() && found->second.active;
   if (window.active && !wasActive) window.activeSince = ++activations_;
+  window.id = id;
   windows_[id] = std::move(window);
 }
 

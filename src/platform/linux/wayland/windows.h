@@ -13,6 +13,7 @@
 namespace platform::wayland {
 
 struct Window {
+  std::uint32_t id = 0;  // the protocol's object for it
   std::string appId;  // empty: none given
   std::string title;
   std::int32_t pid = -1;  // -1: the protocol gives none
@@ -31,6 +32,7 @@ class Windows {
   void update(std::uint32_t id, Window window);
   void remove(std::uint32_t id) { windows_.erase(id); }
   const Window* find(std::uint32_t id) const;
+  void clear() { windows_.clear(); }
 
  private:
   std::map<std::uint32_t, Window> windows_;

@@ -117,7 +117,7 @@ Writer& Writer::string(const std::string& text) {
 }
 
 Connection::~Connection() {
-  if (fd_ >= 0) close(fd_);
+  if (fd_ >= 0) ::close(fd_);
 }
 
 bool Connection::open() {
@@ -172,7 +172,7 @@ void Connection::request(std::uint32_t object, std::uint16_t opcode, const Write
 }
 
 void Connection::fail() {
-  if (fd_ >= 0) close(fd_);
+  if (fd_ >= 0) ::close(fd_);
   fd_ = -1;
   out_.clear();
   in_.clear();

@@ -97,6 +97,8 @@ class Connection {
   // false once the connection has failed.
   bool serve();
 
+  // Closes the connection; it counts as failed from then on.
+  void close() { fail(); }
   int descriptor() const { return fd_; }
   bool failed() const { return fd_ < 0; }
   // Called with the name of a global the compositor withdraws.

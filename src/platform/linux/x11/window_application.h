@@ -6,19 +6,11 @@
 #include <optional>
 #include <string>
 
+#include "platform/linux/application.h"
 #include "platform/linux/x11/x11_connection.h"
 #include "platform/workspace.h"
 
 namespace platform {
-
-// A running application, as seen through one of its windows when it was
-// activated. The texts are UTF-8.
-struct Application {
-  std::optional<std::string> bundleId;  // desktop-file id, else WM_CLASS instance
-  std::optional<std::string> name;      // WM_CLASS class
-  std::int32_t pid = -1;                // _NET_WM_PID, else the X client's process; -1: unknown
-  bool pidFromWindow = false;           // the pid came from _NET_WM_PID
-};
 
 namespace x11 {
 
