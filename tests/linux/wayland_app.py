@@ -30,9 +30,9 @@ def read_string(body, at):
 
 
 class Connection:
-    def __init__(self):
-        name = os.environ["WAYLAND_DISPLAY"]
-        path = name if name.startswith("/") else os.path.join(os.environ["XDG_RUNTIME_DIR"], name)
+    def __init__(self, env=os.environ):
+        name = env["WAYLAND_DISPLAY"]
+        path = name if name.startswith("/") else os.path.join(env["XDG_RUNTIME_DIR"], name)
         self.sock = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
         self.sock.connect(path)
         self.next_id, self.kinds, self.handlers, self.buffer = 2, {1: "wl_display"}, {}, b""

@@ -22,8 +22,8 @@ KEYS = {"v", "at", "bundleId", "name", "pid"}
 class Watcher:
     """Quelmark with its standard input held open as the host's lifeline."""
 
-    def __init__(self, env):
-        self.proc = subprocess.Popen([sway.native_program("Quelmark")], stdin=subprocess.PIPE,
+    def __init__(self, env, program=None):
+        self.proc = subprocess.Popen([program or sway.native_program("Quelmark")], stdin=subprocess.PIPE,
                                      stdout=subprocess.PIPE, stderr=subprocess.PIPE, env=env)
         self.lines = queue.Queue()
         threading.Thread(target=self._read, daemon=True).start()
