@@ -45,17 +45,26 @@ class Sway:
         Path(config).write_text("\n".join(lines) + "\n")
         os.chmod(config, 0o644)
         self._log = tempfile.TemporaryFile()
+        self.proc = None
+        self._config, self._xwayland = config, xwayland
+        try:
+            self.start()
+        except BaseException:
+            self.stop()
+            raise
+
+    def start(self):
+        """Starts sway (again, once an earlier one has ended) in the same
+        runtime folder, so on the same sockets."""
+        if os.path.exists(self.socket):
+            os.unlink(self.socket)  # sway would choose another name beside a stale one
         env = {"PATH": os.environ.get("PATH", "/usr/bin:/bin"), "HOME": self.runtime,
                "XDG_RUNTIME_DIR": self.runtime, "WLR_BACKENDS": "headless", "WLR_RENDERER": "pixman",
                "WLR_LIBINPUT_NO_DEVICES": "1", "SWAYSOCK": self.socket}
         self.proc = subprocess.Popen(
-            ["setpriv", f"--reuid={NOBODY}", f"--regid={NOBODY}", "--clear-groups", "sway", "-c", config],
+            ["setpriv", f"--reuid={NOBODY}", f"--regid={NOBODY}", "--clear-groups", "sway", "-c", self._config],
             env=env, stdin=subprocess.DEVNULL, stdout=self._log, stderr=self._log)
-        try:
-            self._wait_ready(xwayland)
-        except BaseException:
-            self.stop()
-            raise
+        self._wait_ready(self._xwayland)
 
     def _wait_ready(self, xwayland):
         for _ in range(READY_TRIES):
@@ -126,13 +135,14 @@ class Sway:
         self.proc.wait(timeout=WAIT)
 
     def stop(self):
-        if self.proc.poll() is None:
+        if self.proc is not None and self.proc.poll() is None:
             self.proc.send_signal(signal.SIGCONT)
             self.proc.terminate()
             try:
                 self.proc.wait(timeout=10)
             except subprocess.TimeoutExpired:
                 self.proc.kill()
-        self.proc.wait()
+        if self.proc is not None:
+            self.proc.wait()
         self._log.close()
         shutil.rmtree(self.runtime, ignore_errors=True)

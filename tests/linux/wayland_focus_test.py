@@ -230,6 +230,21 @@ class SwayFocusTest(WatcherCase):
         self.assert_ends_quietly(watcher)
         self.assert_ends_quietly(self.watch(env))
 
+    def test_follows_a_new_compositor(self):
+        # A compositor that has gone is looked for again: the next one on the
+        # same socket is followed from its first window on.
+        env = self.sway.env()
+        app = self.app(env)
+        app.open("a", "org.example.Before", "Before")
+        watcher = self.watch(env)
+        self.assertEqual(watcher.record(), ("org.example.Before", "org.example.Before", app.pid))
+        self.sway.kill()
+        self.sway.start()
+        after = self.app(env)
+        after.open("a", "org.example.After", "After")
+        self.assertEqual(watcher.record(), ("org.example.After", "org.example.After", after.pid))
+        self.assert_ends_quietly(watcher)
+
 
 class FailingCompositorTest(WatcherCase):
     def test_missing_socket(self):

@@ -157,7 +157,8 @@ void resume(ReadSource* source) { source->resumed = true; }
 void setActivationPolicy(int) {}
 
 // Standard input is served first at every wake, so its end is seen before
-// any further X event is handled.
+// any further X event is handled. A Wayland compositor that has gone is
+// looked for again about once a second.
 void runMainLoop() {
   for (;;) {
     serveDisplay();
@@ -165,7 +166,9 @@ void runMainLoop() {
     const int display = wayland::chosen() ? wayland::descriptor()
                         : x != nullptr    ? x->xcb->get_file_descriptor(x->connection)
                                           : -1;
-    if (posix::waitAndServe(stdinReadSource, display, -1) == posix::Wake::Failed) return;
+    const int wait = wayland::chosen() && display < 0 ? 1000 : -1;
+    if (posix::waitAndServe(stdinReadSource, display, wait) == posix::Wake::Failed) return;
+    if (wayland::reconnect()) activeWindowChanged();
   }
 }
 

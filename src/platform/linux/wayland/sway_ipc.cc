@@ -28,20 +28,22 @@ constexpr std::uint32_t kGetTree = 4;
 constexpr std::uint32_t kLargestTree = 64 << 20;
 
 int socketFd = -1;
-bool gaveUp = false;
 
 void giveUp() {
   if (socketFd >= 0) close(socketFd);
   socketFd = -1;
-  gaveUp = true;
 }
 
+// sway says nothing unasked: a connection that is readable between
+// questions has been closed (sway has gone), and is made anew.
 bool connectOnce() {
-  if (socketFd >= 0) return true;
+  pollfd entry{socketFd, POLLIN, 0};
+  if (socketFd >= 0 && poll(&entry, 1, 0) == 0) return true;
+  giveUp();
   const char* path = std::getenv("SWAYSOCK");
   sockaddr_un address{};
   address.sun_family = AF_UNIX;
-  if (gaveUp || path == nullptr || path[0] == '\0' || std::strlen(path) >= sizeof address.sun_path) return false;
+  if (path == nullptr || path[0] == '\0' || std::strlen(path) >= sizeof address.sun_path) return false;
   std::memcpy(address.sun_path, path, std::strlen(path));
   socketFd = socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
   if (socketFd < 0 || connect(socketFd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {

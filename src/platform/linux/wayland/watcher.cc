@@ -9,6 +9,8 @@
 namespace platform::wayland {
 namespace {
 
+constexpr std::chrono::seconds kRetryEvery{1};
+
 bool asked = false;
 bool following = false;
 Connection connection;
@@ -67,6 +69,17 @@ bool serve() {
   if (!following || connection.failed()) return false;
   if (!connection.serve()) windows.clear();
   return true;
+}
+
+bool reconnect() {
+  static Clock::time_point lastTry;
+  if (!following || !connection.failed() || Clock::now() - lastTry < kRetryEvery) return false;
+  lastTry = Clock::now();
+  windows.clear();
+  last.reset();
+  if (start() && !connection.failed()) return true;
+  connection.close();
+  return false;
 }
 
 std::optional<Application> frontmost() {

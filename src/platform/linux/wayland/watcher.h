@@ -24,6 +24,11 @@ int descriptor();
 // given up and leaves no window.
 bool serve();
 
+// Once the compositor has gone: connects again when it answers (a new one
+// on the same socket, say), trying at most about once a second; true when
+// it is followed again.
+bool reconnect();
+
 // The application of the frontmost window; none when no window is active or
 // the compositor has gone.
 std::optional<Application> frontmost();

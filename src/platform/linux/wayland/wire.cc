@@ -121,6 +121,10 @@ Connection::~Connection() {
 }
 
 bool Connection::open() {
+  fail();
+  nextId_ = 2;
+  globals_.clear();
+  handlers_.clear();
   fd_ = connectTo(socketPath());
   if (fd_ < 0) return false;
   handlers_[kDisplay] = std::make_shared<Handler>(

@@ -69,7 +69,8 @@ class Connection {
   Connection& operator=(const Connection&) = delete;
   ~Connection();
 
-  // Connects to the compositor and learns its globals; false when
+  // Connects to the compositor (anew, forgetting any earlier connection)
+  // and learns its globals; false when
   // WAYLAND_DISPLAY is unset or empty, nothing listens there, or the
   // compositor does not answer within kSetupWait.
   bool open();
