@@ -115,13 +115,13 @@ class Sway:
         return answer
 
     def tree_views(self):
-        """Every view in sway's tree: (app_id or X11 class, title, pid, focused)."""
+        """Every view in sway's tree: (app_id or X11 class, title, pid, focused, con_id)."""
         views = []
 
         def walk(node):
             if node.get("pid"):
                 app = node.get("app_id") or (node.get("window_properties") or {}).get("class")
-                views.append((app, node.get("name"), node["pid"], node.get("focused")))
+                views.append((app, node.get("name"), node["pid"], node.get("focused"), node["id"]))
             for child in node.get("nodes", []) + node.get("floating_nodes", []):
                 walk(child)
         walk(self.msg("-t", "get_tree"))
