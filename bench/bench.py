@@ -157,7 +157,7 @@ def start_to_exit(build, stack, scratch):
     for number in range(ROUNDS):
         for group in groups:
             group.round(number, scratch)
-    return alone, laptop, sound, screen, outputs, compositor
+    return alone, laptop, sound, screen, outputs
 
 
 def laptop_group(knob, env, scratch):
@@ -341,10 +341,11 @@ class SwayCommands:
         return data
 
 
-def sway_watcher(build, stack, scratch, compositor, with_pid):
-    """The native watcher on sway; focus moves between the windows of two
-    applications in turn, by an IPC command like swaymsg's. With `with_pid`
-    the watcher has SWAYSOCK and asks sway for each pid."""
+def sway_watcher(build, stack, scratch, with_pid):
+    """The native watcher on a sway of its own; focus moves between the
+    windows of two applications in turn, by an IPC command like swaymsg's.
+    With `with_pid` the watcher has SWAYSOCK and asks sway for each pid."""
+    compositor = start_sway(stack)
     env = dict(pulse.isolated_env(scratch), **{k: v for k, v in compositor.env(swaysock=with_pid).items()
                                                if k in ("WAYLAND_DISPLAY", "XDG_RUNTIME_DIR", "SWAYSOCK")})
     apps = []
@@ -477,14 +478,14 @@ def main():
         stack.callback(shutil.rmtree, scratch, ignore_errors=True)
 
         print(f"timing start to exit ({ROUNDS} rounds of {RUNS} runs per command)...", flush=True)
-        alone, laptop, sound, screen, outputs, compositor = start_to_exit(build, stack, scratch)
+        alone, laptop, sound, screen, outputs = start_to_exit(build, stack, scratch)
 
         print(f"timing the watcher ({LATENCY_RUNS} runs of {EVENTS} events each, then {IDLE_SECONDS} s idle)...",
               flush=True)
         sim_proc, sim_run = sim_watcher(build, stack, scratch)
         x11_proc, x11_run = x11_watcher(build, stack, scratch, screen.env["DISPLAY"])
-        sway_proc, sway_run = sway_watcher(build, stack, scratch, compositor, True)
-        bare_proc, bare_run = sway_watcher(build, stack, scratch, compositor, False)
+        sway_proc, sway_run = sway_watcher(build, stack, scratch, True)
+        bare_proc, bare_run = sway_watcher(build, stack, scratch, False)
         runners = {"sim": sim_run, "x11": x11_run, "sway": sway_run, "bare": bare_run}
         latencies = {name: [] for name in runners}
         for _ in range(LATENCY_RUNS):

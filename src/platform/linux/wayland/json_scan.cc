@@ -37,12 +37,14 @@ class Scanner {
  public:
   explicit Scanner(std::string_view text) : s_(text) {}
 
-  std::optional<View> run() {
+  // False when the text is not JSON.
+  bool run() {
     Node root;
     space();
-    if (!value(root, {}) || (space(), at_ != s_.size())) return std::nullopt;
-    return found_;
+    return value(root, {}) && (space(), at_ == s_.size());
   }
+  const std::optional<View>& found() const { return found_; }
+  const std::string& change() const { return change_; }
 
  private:
   char peek() const { return at_ < s_.size() ? s_[at_] : '\0'; }
@@ -167,7 +169,8 @@ class Scanner {
         if (!text) return false;
         if (key == "app_id") node.appId = std::move(*text);
         if (key == "name") node.title = std::move(*text);
-        if (key == "class") node.windowClass = std::move(*text);
+        if (key == "class") node.windowClass = *text;
+        if (key == "change" && depth_ == 1) change_ = std::move(*text);
         return true;
       }
       case '{': {
@@ -198,10 +201,21 @@ class Scanner {
   std::size_t at_ = 0;
   int depth_ = 0;
   std::optional<View> found_;
+  std::string change_;  // the top object's "change"
 };
 
 }  // namespace
 
-std::optional<View> focusedView(std::string_view text) { return Scanner(text).run(); }
+std::optional<View> focusedView(std::string_view text) {
+  Scanner scanner(text);
+  if (!scanner.run()) return std::nullopt;
+  return scanner.found();
+}
+
+std::optional<Event> windowEvent(std::string_view text) {
+  Scanner scanner(text);
+  if (!scanner.run()) return std::nullopt;
+  return Event{scanner.change(), scanner.found()};
+}
 
 }  // namespace platform::wayland::json

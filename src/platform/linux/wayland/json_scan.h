@@ -19,4 +19,11 @@ struct View {
 // and which has a "pid"; none when there is none or `text` is not JSON.
 std::optional<View> focusedView(std::string_view text);
 
+// A window event: its "change" and the focused view it carries, if any.
+struct Event {
+  std::string change;
+  std::optional<View> view;
+};
+std::optional<Event> windowEvent(std::string_view text);
+
 }  // namespace platform::wayland::json
