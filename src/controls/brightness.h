@@ -10,9 +10,6 @@
 
 namespace controls {
 
-inline constexpr const char* kDisplayServicesPath =
-    "/System/Library/PrivateFrameworks/DisplayServices.framework/DisplayServices";
-
 // The opened framework, or null when it could not be opened. Set once by
 // start-up and never closed.
 extern void* displayServices;

@@ -62,7 +62,7 @@ int main(int argc, char** argv) {
   // A host that has stopped reading must not end the program by a signal:
   // the write fails quietly and the run ends with its own status.
   std::signal(SIGPIPE, SIG_IGN);
-  controls::displayServices = platform::openLibrary(controls::kDisplayServicesPath, RTLD_LAZY);
+  controls::displayServices = platform::openLibrary(platform::kDisplayServicesPath, RTLD_LAZY);
   controls::system = platform::kAudioSystemObject;
   // argc may be 0 (an empty argument vector); then there is no program path
   // to skip either.

@@ -8,6 +8,11 @@ namespace platform {
 
 using DisplayId = std::uint32_t;
 
+// Where the private framework that holds the built-in display's brightness
+// is opened from. Linux's loader answers this path itself.
+inline constexpr const char* kDisplayServicesPath =
+    "/System/Library/PrivateFrameworks/DisplayServices.framework/DisplayServices";
+
 // dlopen: a handle, or null when the library cannot be opened.
 void* openLibrary(const char* path, int mode);
 

@@ -6,8 +6,8 @@
 #include <cstdlib>
 #include <string>
 
-#include "platform/linux/backlight.h"
-#include "platform/linux/logind.h"
+#include "platform/linux/backlight/backlight.h"
+#include "platform/linux/backlight/logind.h"
 
 int main(int argc, char** argv) {
   if (argc != 4 || std::string(argv[2]) != "set") {

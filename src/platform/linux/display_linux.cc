@@ -3,7 +3,7 @@
 #include <algorithm>
 
 #include "platform/display.h"
-#include "platform/linux/backlight.h"
+#include "platform/linux/backlight/backlight.h"
 
 namespace platform {
 

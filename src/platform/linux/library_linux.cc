@@ -7,10 +7,9 @@
 
 #include <cstring>
 
-#include "controls/brightness.h"
 #include "platform/display.h"
-#include "platform/linux/backlight.h"
-#include "platform/linux/logind.h"
+#include "platform/linux/backlight/backlight.h"
+#include "platform/linux/backlight/logind.h"
 
 namespace platform {
 
@@ -43,7 +42,7 @@ std::int32_t setBrightness(DisplayId display, float level) {
 }  // namespace
 
 void* openLibrary(const char* path, int mode) {
-  if (std::strcmp(path, controls::kDisplayServicesPath) == 0) return &displayServicesHandle;
+  if (std::strcmp(path, kDisplayServicesPath) == 0) return &displayServicesHandle;
   return dlopen(path, mode);
 }
 

@@ -11,7 +11,7 @@
 #include <deque>
 
 #include "platform/linux/runtime_library.h"
-#include "platform/linux/x11_connection.h"
+#include "platform/linux/x11/x11_connection.h"
 #include "platform/screens.h"
 
 namespace platform {

@@ -11,8 +11,8 @@
 #include <chrono>
 #include <cstdlib>
 
-#include "platform/linux/window_application.h"
-#include "platform/linux/x11_connection.h"
+#include "platform/linux/x11/window_application.h"
+#include "platform/linux/x11/x11_connection.h"
 #include "platform/posix/poll_loop.h"
 #include "platform/workspace.h"
 

@@ -1,4 +1,4 @@
-#include "platform/linux/x11_probe.h"
+#include "platform/linux/x11/x11_probe.h"
 
 #include <netdb.h>
 #include <poll.h>

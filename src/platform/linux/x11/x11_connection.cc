@@ -1,4 +1,4 @@
-#include "platform/linux/x11_connection.h"
+#include "platform/linux/x11/x11_connection.h"
 
 #include <poll.h>
 
@@ -8,7 +8,7 @@
 #include <cstring>
 
 #include "platform/linux/runtime_library.h"
-#include "platform/linux/x11_probe.h"
+#include "platform/linux/x11/x11_probe.h"
 
 namespace platform::x11 {
 namespace {

@@ -6,7 +6,7 @@
 #include <optional>
 #include <string>
 
-#include "platform/linux/x11_connection.h"
+#include "platform/linux/x11/x11_connection.h"
 #include "platform/workspace.h"
 
 namespace platform {

@@ -1,4 +1,4 @@
-#include "platform/linux/window_application.h"
+#include "platform/linux/x11/window_application.h"
 
 #include <xcb/res.h>
 

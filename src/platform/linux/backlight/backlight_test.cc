@@ -1,4 +1,4 @@
-#include "platform/linux/backlight.h"
+#include "platform/linux/backlight/backlight.h"
 
 #include <gtest/gtest.h>
 #include <sched.h>

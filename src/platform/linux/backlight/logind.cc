@@ -1,4 +1,4 @@
-#include "platform/linux/logind.h"
+#include "platform/linux/backlight/logind.h"
 
 #include <systemd/sd-bus.h>
 
