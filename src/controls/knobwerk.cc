@@ -63,7 +63,7 @@ int main(int argc, char** argv) {
   // the write fails quietly and the run ends with its own status.
   std::signal(SIGPIPE, SIG_IGN);
   controls::displayServices = platform::openLibrary(platform::kDisplayServicesPath, RTLD_LAZY);
-  controls::system = 1;
+  controls::system = platform::kAudioSystemObject;
   // argc may be 0 (an empty argument vector); then there is no program path
   // to skip either.
   for (int i = 1; i < argc; ++i) args.emplace_back(argv[i]);

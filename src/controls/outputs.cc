@@ -17,7 +17,7 @@ using platform::kStreams;
 platform::AudioObjectId system = 0;
 
 platform::PropertyAddress address(std::uint32_t selector, std::uint32_t scope) {
-  return {selector, scope, 0};
+  return {selector, scope, platform::kMainElement};
 }
 
 namespace {

@@ -10,6 +10,11 @@ namespace platform {
 
 using AudioObjectId = std::uint32_t;
 
+// The system object, which owns the device list and the default output, and
+// the element every property address names (the main one).
+inline constexpr AudioObjectId kAudioSystemObject = 1;
+inline constexpr std::uint32_t kMainElement = 0;
+
 // Property selectors and scopes: four-character codes, the first character
 // in the most significant byte.
 inline constexpr std::uint32_t kDevices = 0x64657623;        // 'dev#'

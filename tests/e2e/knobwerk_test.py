@@ -328,6 +328,10 @@ class OutputsTest(ReplyTestCase):
         # empty, the read is never made, and nothing is said about it.
         devices = [SPEAKERS, {"id": 92, "name": "Display"}]
         limits = sim.memory_limit(256)
+        if limits is None:
+            # There an allocation of 4 GiB succeeds: nothing would fail.
+            self.skipTest("no way here to limit a program's memory: RLIMIT_AS is refused and there is no "
+                          "AddressSanitizer")
         for size in (4294967295, 4294967292, 1024 * 2**20):
             for args in (("outputs",), ("output", "92")):
                 with self.subTest(size=size, args=args):

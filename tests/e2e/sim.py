@@ -31,16 +31,35 @@ def address_sanitized():
     return b"__asan_init" in Path(program("Knobwerk")).read_bytes()
 
 
+def limit_address_space(limit):
+    resource.setrlimit(resource.RLIMIT_AS, (limit, limit))
+
+
+@functools.cache
+def address_space_limit_works(limit):
+    """Whether a child may be limited to `limit` bytes of address space.
+    macOS 12 and later refuse RLIMIT_AS (EINVAL), which subprocess reports as
+    a SubprocessError from preexec_fn."""
+    try:
+        subprocess.run(["true"], preexec_fn=lambda: limit_address_space(limit), timeout=10, check=True)
+    except (subprocess.SubprocessError, OSError):
+        return False
+    return True
+
+
 def memory_limit(megabytes):
     """Arguments for Machine.run under which a program cannot allocate more
     than about `megabytes` MiB at once: the sanitizer's options, or a limit
-    on the address space."""
+    on the address space; None where neither is to be had (a Mac without
+    AddressSanitizer)."""
     if address_sanitized():
         options = f"allocator_may_return_null=1:max_allocation_size_mb={megabytes}"
         old = os.environ.get("ASAN_OPTIONS")
         return {"env": {"ASAN_OPTIONS": f"{old}:{options}" if old else options}}
     limit = megabytes * 2**20
-    return {"preexec_fn": lambda: resource.setrlimit(resource.RLIMIT_AS, (limit, limit))}
+    if not address_space_limit_works(limit):
+        return None
+    return {"preexec_fn": lambda: limit_address_space(limit)}
 
 
 def without_allocator_notes(stderr):

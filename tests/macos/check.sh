@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Syntax- and type-checks macOS platform sources on Linux with clang 14 against the declaration
-# headers in include/. Usage: check.sh FILE...   (.cc as C++20, .mm as Objective-C++ with GNUstep, with
-# and without ARC)
+# headers in include/, and rejects the deprecated Apple APIs of deprecated.txt. Usage: check.sh FILE...
+# (.cc as C++20, .mm as Objective-C++ with GNUstep, with and without ARC)
 set -u
 
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
@@ -51,8 +51,26 @@ check_mm() {
     "$CLANGXX" -x objective-c++ -isystem "$here/arc" "${common[@]}" "${objc[@]}" -fobjc-runtime=macosx -fobjc-arc "$1"
 }
 
+# uses_deprecated FILE: names each API of deprecated.txt that FILE uses outside its comments (which the
+# GNU preprocessor drops without expanding anything), and fails when there is one.
+uses_deprecated() {
+  local code name instead found=0
+  code=$(g++ -x c++ -fpreprocessed -dD -E -P "$1") || return 1
+  while IFS='|' read -r name instead; do
+    name=${name// /}
+    [ -n "$name" ] && [ "${name:0:1}" != "#" ] || continue
+    if grep -qw -- "$name" <<<"$code"; then
+      echo "$1: $name is deprecated for macOS 26; use instead:${instead}" >&2
+      found=1
+    fi
+  done <"$here/deprecated.txt"
+  return $found
+}
+
 status=0
 for file in "$@"; do
+  uses_deprecated "$file"
+  deprecated=$?
   case $file in
     *.cc) "$CLANGXX" -x c++ "${common[@]}" "$file" ;;
     *.mm)
@@ -65,7 +83,7 @@ for file in "$@"; do
     *) echo "check.sh: $file: not a .cc or .mm file" >&2; false ;;
   esac
   rc=$?
-  if [ $rc -ne 0 ]; then
+  if [ $rc -ne 0 ] || [ $deprecated -ne 0 ]; then
     echo "FAIL $file" >&2
     status=1
   fi

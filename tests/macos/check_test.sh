@@ -74,6 +74,9 @@ tests/macos/samples/sample.mm|dispatch_release of an ARC-managed source|s/dispat
 src/platform/mac/workspace_mac.mm|missing bridge cast to a C pointer|s/return (__bridge ReadSource\*)stdinReadSource/return (ReadSource*)stdinReadSource/|requires a bridged cast
 src/platform/mac/screens_mac.mm|missing bridge cast to an object|s/return (__bridge NSScreen \*)screen/return (NSScreen *)screen/|requires a bridged cast
 src/platform/mac/workspace_mac.mm|dispatch_release of the held source|s/dispatch_resume((__bridge dispatch_source_t)source);/& dispatch_release(stdinReadSource);/|ARC forbids explicit message send of 'release'
+src/platform/mac/workspace_mac.mm|deprecated call that GNUstep still declares|s/\.frontmostApplication/.activeApplication/|activeApplication is deprecated for macOS 26
+src/platform/audio.h|wrong system object|s/kAudioSystemObject = 1/kAudioSystemObject = 2/|kAudioObjectSystemObject|src/platform/mac/audio_mac.cc
+src/platform/audio.h|wrong main element|s/kMainElement = 0/kMainElement = 1/|kAudioObjectPropertyElementMain|src/platform/mac/audio_mac.cc
 src/platform/audio.h|wrong four-character code|s/kDevices = 0x64657623/kDevices = 0x64657624/|kAudioHardwarePropertyDevices|src/platform/mac/audio_mac.cc
 src/platform/workspace.h|wrong activation policy|s/kActivationPolicyProhibited = 2/kActivationPolicyProhibited = 1/|NSApplicationActivationPolicyProhibited|src/platform/mac/workspace_mac.mm
 CASES

@@ -18,6 +18,9 @@ static_assert(kName == kAudioObjectPropertyName);
 static_assert(kDefaultOutput == kAudioHardwarePropertyDefaultOutputDevice);
 static_assert(kScopeGlobal == kAudioObjectPropertyScopeGlobal);
 static_assert(kScopeOutput == kAudioObjectPropertyScopeOutput);
+// The SDK declares the system object as an int.
+static_assert(kAudioSystemObject == static_cast<AudioObjectID>(kAudioObjectSystemObject));
+static_assert(kMainElement == kAudioObjectPropertyElementMain);
 
 namespace {
 

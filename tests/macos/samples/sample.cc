@@ -30,6 +30,7 @@ std::string to_utf8(CFStringRef s) {
 }
 
 std::string default_output_name() {
+  // The main element; its old name, kAudioObjectPropertyElementMaster, is deprecated.
   const AudioObjectPropertyAddress device_address = {kAudioHardwarePropertyDefaultOutputDevice,
                                                      kAudioObjectPropertyScopeGlobal,
                                                      kAudioObjectPropertyElementMain};
