@@ -3,22 +3,19 @@ is the null device before the program opens anything of its own, so no
 connection or pipe ever takes its number: the watcher's lifeline still ends,
 and no reply or record is written into a server's connection."""
 
-import errno
 import json
 import os
 import socket
 import subprocess
 import tempfile
 import threading
-import time
 import unittest
-from pathlib import Path
 
 import pulse
 import xserver
+from gate import Gate
 
 WAIT = xserver.WAIT
-GATE_TRIES = 3000  # 10 ms apart at most: a bound for a run to reach its gate
 CLOSED_SETS = [(0,), (1,), (2,), (0, 1), (0, 1, 2)]
 SINKS = [("speakers", "Speakers"), ("headphones", "Headphones")]
 
@@ -33,40 +30,6 @@ def start(command, env, closed):
     pipes = [None if fd in closed else subprocess.PIPE for fd in (0, 1, 2)]
     return subprocess.Popen(command, stdin=pipes[0], stdout=pipes[1], stderr=pipes[2], env=env,
                             preexec_fn=close_them)
-
-
-class Gate:
-    """A FIFO that a program reads while it sets up its connection (the
-    sound library's client configuration, the X authority file). Its open
-    waits for the test's end, its read for the test to close that end: in
-    between, the program's descriptors hold still and can be looked at."""
-
-    def __init__(self, folder):
-        self.path = Path(folder) / "gate"
-        os.mkfifo(self.path)
-        self.fd = None
-
-    def hold(self, proc):
-        """Waits until `proc` has opened the gate, which then holds it."""
-        for _ in range(GATE_TRIES):
-            try:
-                self.fd = os.open(self.path, os.O_WRONLY | os.O_NONBLOCK)
-                # A second reading finds no file rather than a gate no one opens.
-                self.path.unlink()
-                return
-            except OSError as error:
-                if error.errno != errno.ENXIO:  # no reader yet
-                    raise
-            if proc.poll() is not None:
-                raise AssertionError(f"the run ended (status {proc.returncode}) before it read {self.path}")
-            time.sleep(0.01)
-        raise AssertionError(f"the run never read {self.path}")
-
-    def release(self):
-        """The program reads an empty file and goes on."""
-        if self.fd is not None:
-            os.close(self.fd)
-            self.fd = None
 
 
 def descriptor(proc, fd):
@@ -149,9 +112,9 @@ class RecordingRelay:
 
 class ClosedStreamTestCase(unittest.TestCase):
     def run_gated(self, command, env, gate_variable, closed):
-        """Runs `command` with `closed` closed, checks at its gate that each
-        of them is the null device, and returns the finished process and its
-        output ({fd: bytes} of the open streams)."""
+        """Runs `command` with `closed` closed, checks that each of them is
+        the null device when the program reaches its gate (the connection's
+        set-up), and returns its status and output ({fd: bytes})."""
         folder = tempfile.mkdtemp(prefix="fx.", dir="/tmp")
         self.addCleanup(lambda: subprocess.run(["rm", "-rf", folder]))
         gate = Gate(folder)
@@ -160,6 +123,7 @@ class ClosedStreamTestCase(unittest.TestCase):
         self.addCleanup(proc.kill)
         self.addCleanup(gate.release)
         gate.hold(proc)
+        gate.remove()
         targets = {fd: descriptor(proc, fd) for fd in closed}
         gate.release()
         self.assertEqual(targets, {fd: "/dev/null" for fd in closed})

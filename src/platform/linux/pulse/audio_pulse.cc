@@ -4,11 +4,11 @@
 //
 // libpulse is opened on the first audio query, so a run that never asks
 // (`brightness`) neither loads it nor connects. A run makes at most one
-// connection, never starts a server, and gives up on the server after one
-// deadline for the whole run, counted from the first connection attempt:
-// once it has failed, every later query fails at once. Only a server that
-// refuses for now (its queue of waiting connections is full) is asked again
-// before the deadline.
+// connection, never starts a server, and gives up on the server once it has
+// been silent for a bound, counted from the first connection attempt: once it
+// has failed, every later query fails at once. Only a server that refuses for
+// now (its queue of waiting connections is full) is asked again within the
+// bound.
 
 #include <pulse/context.h>
 #include <pulse/def.h>
@@ -49,9 +49,11 @@ constexpr std::int32_t kBadDevice = 0x21646576;        // '!dev'
 constexpr std::int32_t kNotRunning = 0x73746F70;       // 'stop': no sound server to ask
 constexpr std::int32_t kUnspecified = 0x77686174;      // 'what': the server refused
 
-// The whole run's patience with the sound server; libpulse alone would wait
-// 30 s for one that accepts connections but does not answer.
+// How long the run waits for a silent sound server; libpulse alone would
+// wait 30 s for one that accepts connections but does not answer.
 constexpr auto kServerBound = std::chrono::seconds(1);
+// The most a run ever spends on the server, for one that keeps sending.
+constexpr auto kLastResort = std::chrono::seconds(10);
 // The first and the longest pause before a refused-for-now connection is
 // tried again.
 constexpr auto kFirstRetryPause = std::chrono::milliseconds(1);
@@ -273,7 +275,8 @@ class Server {
   Pulse pa_{};
   pa_mainloop* loop_ = nullptr;
   pa_context* context_ = nullptr;
-  std::chrono::steady_clock::time_point deadline_;
+  std::chrono::steady_clock::time_point deadline_;    // the server's silence ends the run's wait here
+  std::chrono::steady_clock::time_point lastResort_;  // and the wait ends here whatever happens
   std::optional<Snapshot> snapshot_;
 };
 
@@ -314,9 +317,10 @@ bool Server::open() {
   if (!bindPulse(library, pa_)) return false;
   loop_ = pa_.mainloopNew();
   if (loop_ == nullptr) return false;
-  // The bound measures the server, not the loading of libpulse and its
+  // The bounds measure the server, not the loading of libpulse and its
   // libraries, which a busy machine can make slow.
   deadline_ = std::chrono::steady_clock::now() + kServerBound;
+  lastResort_ = deadline_ - kServerBound + kLastResort;
   auto pause = kFirstRetryPause;
   while (!attempt()) {
     if (!refusedForNow()) return false;
@@ -342,25 +346,32 @@ bool Server::attempt() {
 bool Server::refusedForNow() const {
   return context_ != nullptr && pa_.contextState(context_) == PA_CONTEXT_FAILED &&
          pa_.contextError(context_) == PA_ERR_CONNECTIONREFUSED &&
-         std::chrono::steady_clock::now() < deadline_ && anyServerListening();
+         std::chrono::steady_clock::now() < std::min(deadline_, lastResort_) && anyServerListening();
 }
 
-// Runs the main loop until `done`, the connection fails or the deadline
-// passes; in the last two cases the server is given up for the run.
+// Runs the main loop until `done`, the connection fails or the server has
+// been silent for the whole bound; in the last two cases the server is given
+// up for the run. Each step the loop takes renews the bound, and once it has
+// passed the loop still takes what has already arrived: a run that a busy
+// machine kept from running reads what the server sent meanwhile. A server
+// that keeps sending without end is given up at the last resort.
 template <typename Done>
 bool Server::waitUntil(Done done) {
+  using std::chrono::steady_clock;
   while (!done()) {
-    if (!PA_CONTEXT_IS_GOOD(pa_.contextState(context_))) {
+    const auto now = steady_clock::now();
+    const auto left = std::chrono::duration_cast<std::chrono::microseconds>(deadline_ - now).count();
+    if (!PA_CONTEXT_IS_GOOD(pa_.contextState(context_)) || now >= lastResort_ ||
+        pa_.prepare(loop_, static_cast<int>(std::max<decltype(left)>(left, 0))) < 0 || pa_.poll(loop_) < 0) {
       fail();
       return false;
     }
-    const auto left =
-        std::chrono::duration_cast<std::chrono::microseconds>(deadline_ - std::chrono::steady_clock::now());
-    if (left.count() <= 0 || pa_.prepare(loop_, static_cast<int>(left.count())) < 0 || pa_.poll(loop_) < 0 ||
-        pa_.dispatch(loop_) < 0) {
+    const int dispatched = pa_.dispatch(loop_);
+    if (dispatched < 0 || (dispatched == 0 && steady_clock::now() >= deadline_)) {
       fail();
       return false;
     }
+    if (dispatched > 0) deadline_ = steady_clock::now() + kServerBound;
   }
   return true;
 }
