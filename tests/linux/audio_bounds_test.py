@@ -102,6 +102,7 @@ class BusyServerTest(unittest.TestCase):
         waiting = fill_backlog(self, self.server.socket_path)
         proc = self.start(env={**self.server.env, "PULSE_CLIENTCONFIG": str(gate.path)})
         gate.hold(proc)
+        gate.renew()
         gate.release()  # the first attempt is refused
         gate.hold(proc)  # the second one comes
         gate.remove()

@@ -32,6 +32,12 @@ class Gate:
             time.sleep(0.01)
         raise AssertionError(f"the run never read {self.path}")
 
+    def renew(self):
+        """A new FIFO at the path for the next reading, so that hold() waits
+        for that reading rather than find the one already open."""
+        self.path.unlink()
+        os.mkfifo(self.path)
+
     def remove(self):
         """Later readings find no file, rather than a gate no one opens."""
         if self.path.exists():
