@@ -21,7 +21,9 @@ SINKS = [("speakers", "Speakers"), ("headphones", "Headphones")]
 NULL_REPLY = {"current": None, "outputs": []}
 PARALLEL_RUNS = 50
 LOW_PRIORITY_RUNS = 4
-WAIT = 60  # seconds: a bound for anything awaited, never an expected duration
+# Seconds: a bound for anything awaited, never an expected duration (a
+# sanitized run at the lowest priority beside busy loops takes some 15 s).
+WAIT = 120
 # A generous bound for "about a second" on a busy machine, well below the
 # resolver's own wait set up below.
 GIVE_UP_BOUND = 6
