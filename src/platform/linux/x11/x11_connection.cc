@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
+#include <system_error>
 #include <thread>
 
 #include "platform/linux/runtime_library.h"
@@ -42,6 +43,7 @@ bool bindXcb(void* library) {
          bindSymbol(library, "xcb_get_file_descriptor", xcb.get_file_descriptor) &&
          bindSymbol(library, "xcb_flush", xcb.flush) &&
          bindSymbol(library, "xcb_poll_for_event", xcb.poll_for_event) &&
+         bindSymbol(library, "xcb_poll_for_queued_event", xcb.poll_for_queued_event) &&
          bindSymbol(library, "xcb_poll_for_reply", xcb.poll_for_reply) &&
          bindSymbol(library, "xcb_get_input_focus", xcb.get_input_focus) &&
          bindSymbol(library, "xcb_get_extension_data", xcb.get_extension_data) &&
@@ -69,8 +71,16 @@ std::optional<xcb_window_t> rootOf(xcb_connection_t* connection, int number) {
 class Watchdog {
  public:
   Watchdog(int fd, Clock::time_point deadline) : fd_(fcntl(fd, F_DUPFD_CLOEXEC, 3)) {
-    if (fd_ >= 0) thread_ = std::thread([this, deadline] { watch(deadline); });
+    if (fd_ < 0) return;
+    try {
+      thread_ = std::thread([this, deadline] { watch(deadline); });
+    } catch (const std::system_error&) {
+      close(fd_);
+      fd_ = -1;
+    }
   }
+  // False when it could not start: there is no bound then.
+  bool armed() const { return fd_ >= 0; }
   ~Watchdog() {
     if (fd_ < 0) return;
     {
@@ -120,7 +130,8 @@ class QuietErrors {
 };
 
 // xcb's connection set-up on our socket `fd`, which xcb owns from then on;
-// a failed connection when it has not finished by the deadline.
+// a failed connection when it has not finished by the deadline, null (and
+// the socket closed) when no bound could be set.
 xcb_connection_t* setUp(int fd, std::optional<Authorization> authorization, Clock::time_point deadline) {
   xcb_auth_info_t info{};
   if (authorization) {
@@ -128,6 +139,10 @@ xcb_connection_t* setUp(int fd, std::optional<Authorization> authorization, Cloc
             static_cast<int>(authorization->data.size()), authorization->data.data()};
   }
   const Watchdog watchdog(fd, deadline);
+  if (!watchdog.armed()) {
+    close(fd);
+    return nullptr;
+  }
   const QuietErrors quiet;
   return xcb.connect_to_fd(fd, authorization ? &info : nullptr);
 }
@@ -138,7 +153,13 @@ bool displayNamed() {
   static const bool named = [] {
     const char* display = std::getenv("DISPLAY");
     if (display == nullptr || display[0] == '\0') return false;
-    return bindXcb(runtime::openLibrary("libxcb.so.1"));
+    if (!bindXcb(runtime::openLibrary("libxcb.so.1"))) return false;
+    // A name xcb cannot make sense of is never worth a connection.
+    char* host = nullptr;
+    int number = 0;
+    if (xcb.parse_display(nullptr, &host, &number, nullptr) == 0) return false;
+    std::free(host);
+    return true;
   }();
   return named;
 }
@@ -148,13 +169,13 @@ std::optional<Session> connect() {
   char* host = nullptr;
   int display = 0;
   int screen = 0;
-  // False too when xcb cannot make sense of DISPLAY: it would not connect.
-  if (xcb.parse_display(nullptr, &host, &display, &screen) == 0) return std::nullopt;
+  if (!displayNamed() || xcb.parse_display(nullptr, &host, &display, &screen) == 0) return std::nullopt;
   const std::string name = host;
   std::free(host);
   const int fd = connectToServer(name, display, deadline);
   if (fd < 0) return std::nullopt;
   xcb_connection_t* connection = setUp(fd, authorizationFor(fd, display), deadline);
+  if (connection == nullptr) return std::nullopt;
   const std::optional<xcb_window_t> root =
       xcb.connection_has_error(connection) == 0 ? rootOf(connection, screen) : std::nullopt;
   if (!root) {

@@ -25,6 +25,7 @@ struct Xcb {
   decltype(&::xcb_get_file_descriptor) get_file_descriptor;
   decltype(&::xcb_flush) flush;
   decltype(&::xcb_poll_for_event) poll_for_event;
+  decltype(&::xcb_poll_for_queued_event) poll_for_queued_event;
   decltype(&::xcb_poll_for_reply) poll_for_reply;
   decltype(&::xcb_get_input_focus) get_input_focus;
   decltype(&::xcb_get_extension_data) get_extension_data;
@@ -49,8 +50,8 @@ struct Session {
 // connection has been dropped (until adopt() gives it another).
 Session* session();
 
-// True when DISPLAY names a display and libxcb is there to reach it; loads
-// libxcb on the first call.
+// True when DISPLAY names a display in a form xcb reads and libxcb is there
+// to reach it; loads libxcb on the first call.
 bool displayNamed();
 
 // A new connection to the display DISPLAY names, set up within a bound of
