@@ -119,6 +119,10 @@ class FocusTest(XServerTestCase):
             ("no pid: the X client's process", d.window(b"nopid\0NoPid\0"), ("nopid", "NoPid", me)),
             ("pid 0: the X client's process", d.window(b"zero\0Zero\0", pid=0), ("zero", "Zero", me)),
             ("no properties at all", d.window(), ("unknown", "unknown", me)),
+            # Read whole: a text cut short would lose the class after it.
+            ("instance past 4 KiB", d.window(b"i" * 5000 + b"\0Long\0", pid=5353), ("i" * 5000, "Long", 5353)),
+            ("texts up to 64 KiB", d.window(b"w" * 65000 + b"\0Wide\0", pid=5454, gtk_id=b"g" * 65000),
+             ("g" * 65000, "Wide", 5454)),
         ]
         watcher = self.watch()
         for label, window, expected in cases:
@@ -168,6 +172,8 @@ class FocusTest(XServerTestCase):
             (loose, LOOSE),
             ("not a window", None),  # text where a window id belongs
             (loose, LOOSE),
+            ("root", None),  # the root window is no application's
+            (editor, EDITOR),
         ]
         watcher = self.watch()
         for number, (window, expected) in enumerate(steps):
@@ -176,6 +182,8 @@ class FocusTest(XServerTestCase):
                     d.forget_active()
                 elif window == "not a window":
                     d.write_active(Xatom.STRING, 8, b"editor")
+                elif window == "root":
+                    d.write_active(Xatom.WINDOW, 32, [d.root.id])
                 else:
                     d.activate(window)
                 # A step without a record is shown by the next record, which
