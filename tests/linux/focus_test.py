@@ -560,6 +560,17 @@ class NoDisplayTest(unittest.TestCase):
                 status, rest, err = watcher.finish()
                 self.assertEqual((status, rest, err), (0, [], b""))
 
+    def test_lifeline_when_the_resolver_never_answers(self):
+        # The start-up's connection gives the name up after about a second;
+        # the end of input is seen then.
+        result = xserver.run_with_silent_resolver(xserver.native_program("Quelmark"),
+                                                  xserver.environment(xserver.UNANSWERED_NAME))
+        if result is None:
+            self.skipTest("no private network namespace here (unshare)")
+        status, out, err, seconds = result
+        self.assertEqual((status, out, err), (0, b"", b""))
+        self.assertLess(seconds, 5)  # a bound of 1 s on a busy machine; without it, 10 s
+
     def test_nothing_loaded_without_display(self):
         for display in (None, ""):
             with self.subTest(display=display):

@@ -1,6 +1,7 @@
 """A private Xvfb for the tests, and an X client that plays both the window
 manager and the applications whose windows it activates."""
 
+import json
 import os
 import queue
 import select
@@ -8,6 +9,7 @@ import signal
 import socket
 import struct
 import subprocess
+import sys
 import tempfile
 import threading
 from pathlib import Path
@@ -33,6 +35,27 @@ def environment(display=None):
     if display is not None:
         env["DISPLAY"] = display
     return env
+
+
+UNANSWERED_NAME = "x11-display.invalid:0"  # a display whose host only DNS could find
+
+
+def run_with_silent_resolver(program, env, stdin=subprocess.DEVNULL):
+    """Runs `program` where name resolution never answers (silent_resolver.py):
+    its status, output, error output and run time in seconds, or None when
+    this machine cannot make a private namespace."""
+    helper = Path(__file__).with_name("silent_resolver.py")
+    try:
+        proc = subprocess.run(["unshare", "--map-root-user", "--net", "--mount", sys.executable, str(helper),
+                               program], stdin=stdin, capture_output=True, env=env, timeout=WAIT * 2)
+    except FileNotFoundError:
+        return None
+    if proc.returncode != 0:
+        if b"unshare" in proc.stderr:
+            return None
+        raise AssertionError(proc.stderr.decode(errors="replace"))
+    result = json.loads(proc.stdout)
+    return result["status"], result["stdout"].encode(), result["stderr"].encode(), result["seconds"]
 
 
 class XServer:
