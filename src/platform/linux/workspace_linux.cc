@@ -13,9 +13,9 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
-#include <utility>
 #include <system_error>
 #include <thread>
+#include <utility>
 
 #include "platform/linux/x11/window_application.h"
 #include "platform/linux/x11/x11_connection.h"
