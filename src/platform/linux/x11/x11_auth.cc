@@ -88,11 +88,12 @@ std::optional<Authorization> authorizationFor(int fd, int display) {
   char protocol[] = "MIT-MAGIC-COOKIE-1";
   char* names[] = {protocol};
   int lengths[] = {static_cast<int>(sizeof protocol - 1)};
-  Xauth* entry = x->get_best_auth_by_addr(
-      address->family, static_cast<unsigned short>(address->bytes.size()), address->bytes.data(),
-      static_cast<unsigned short>(number.size()), number.data(), 1, names, lengths);
+  Xauth* entry = x->get_best_auth_by_addr(address->family, static_cast<unsigned short>(address->bytes.size()),
+                                          address->bytes.data(), static_cast<unsigned short>(number.size()),
+                                          number.data(), 1, names, lengths);
   if (entry == nullptr) return std::nullopt;
-  Authorization found{std::string(entry->name, entry->name_length), std::string(entry->data, entry->data_length)};
+  Authorization found{std::string(entry->name, entry->name_length),
+                      std::string(entry->data, entry->data_length)};
   x->dispose_auth(entry);
   return found;
 }

@@ -22,6 +22,7 @@ namespace platform::x11 {
 namespace {
 
 using runtime::bindSymbol;
+
 // A working server answers in well under a millisecond. The set-up's bound
 // covers all of it: the name's resolution, the connection and xcb's
 // handshake. A running session is given more time before it is given up.
