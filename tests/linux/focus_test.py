@@ -492,7 +492,7 @@ class FloodTest(XServerTestCase):
             self.flood()
             time.sleep(0.2)  # the flood's length: part of the scenario
             self.command(f"stay {window.id}")
-            time.sleep(0.05)  # the shortest stay: 50 ms
+            time.sleep(0.05)  # the shortest stay that must be seen: 50 ms
         self.flood()
         time.sleep(0.2)
         self.client.stdin.write("quit\n")
