@@ -44,6 +44,8 @@ EVENTS = 1000  # per latency measurement, after WARM_UP more
 WARM_UP = 50
 LATENCY_RUNS = 5  # measurements per watcher, taken in turn; their medians are shown
 IDLE_SECONDS = 10
+FLOOD_RUNS = 5  # watchers flooded in turn, each for FLOOD_SECONDS
+FLOOD_SECONDS = 2
 WAIT = 10  # seconds: a bound for anything awaited, never an expected duration
 
 
@@ -379,6 +381,56 @@ def sway_watcher(build, stack, scratch, with_pid):
     return proc, run
 
 
+def resident_kib(pid):
+    for line in Path(f"/proc/{pid}/status").read_text().splitlines():
+        if line.startswith("VmRSS:"):
+            return int(line.split()[1])
+    raise RuntimeError("no VmRSS")
+
+
+def x11_flood(build, stack, scratch, display):
+    """Under a continuous flood of _NET_ACTIVE_WINDOW writes (between two
+    windows of one application, from tests/linux/flood_client.py): each
+    watcher's time from the end of its input to its exit, in ms, and its peak
+    resident memory in KiB."""
+    d = xdisplay.Display(display)
+    stack.callback(d.close)
+    root = d.screen().root
+    windows = []
+    for _ in range(2):
+        w = root.create_window(0, 0, 10, 10, 0, X.CopyFromParent)
+        w.change_property(Xatom.WM_CLASS, Xatom.STRING, 8, b"flood\0Flood\0")
+        windows.append(w.id)
+    d.sync()
+    client = subprocess.Popen([sys.executable, str(ROOT / "tests" / "linux" / "flood_client.py"), display],
+                              stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True)
+
+    def stop_client():
+        client.kill()
+        client.wait()
+        client.stdin.close()
+        client.stdout.close()
+
+    stack.callback(stop_client)
+    client.stdin.write("flood %d %d\n" % tuple(windows))
+    client.stdin.flush()
+    if not select.select([client.stdout], [], [], WAIT)[0] or client.stdout.readline() != "ok\n":
+        raise RuntimeError("the flood client did not start")
+    exits, peak = [], 0
+    for _ in range(FLOOD_RUNS):
+        proc = start_watcher(program(build, "Quelmark"), dict(pulse.isolated_env(scratch), DISPLAY=display), stack)
+        Lines(proc).next()
+        end = time.monotonic() + FLOOD_SECONDS
+        while time.monotonic() < end:
+            peak = max(peak, resident_kib(proc.pid))
+            time.sleep(0.05)
+        start = time.perf_counter_ns()
+        proc.stdin.close()
+        proc.wait(timeout=WAIT)
+        exits.append((time.perf_counter_ns() - start) / 1e6)
+    return exits, peak
+
+
 def cpu_ticks(pid):
     # utime and stime, the 14th and 15th fields; the name before them may
     # hold spaces, so counting starts after its closing parenthesis.
@@ -493,6 +545,9 @@ def main():
                 latencies[name].append(run())
         sim_idle, x11_idle, sway_idle = idle_ticks([sim_proc, x11_proc, sway_proc])
 
+        print(f"flooding the watcher ({FLOOD_RUNS} runs of {FLOOD_SECONDS} s)...", flush=True)
+        flood_exits, flood_peak = x11_flood(build, stack, scratch, screen.env["DISPLAY"])
+
         print("timing the writer...", flush=True)
         rates = writer_throughput(build, scratch)
 
@@ -530,6 +585,10 @@ def main():
     table.row("idle CPU, simulated machine", f"{sim_idle} ticks", "0 ticks", sim_idle == 0)
     table.row("idle CPU, X11", f"{x11_idle} ticks", "0 ticks", x11_idle == 0)
     table.row("idle CPU, sway", f"{sway_idle} ticks", "0 ticks", sway_idle == 0)
+    worst = max(flood_exits)
+    table.row("X11 flood: exit after input's end, median / worst", f"{median(flood_exits):.1f} ms / {worst:.1f} ms",
+              "< 100 ms", worst < 100)
+    table.row("X11 flood: peak resident memory", f"{flood_peak / 1024:.1f} MB", "< 16 MB", flood_peak < 16 * 1024)
 
     table.section("The JSON line writer (Google Benchmark, median of 5)")
     for name, label in (("BM_FocusRecordFormat", "focus record, formatted"),

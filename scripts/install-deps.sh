@@ -48,9 +48,9 @@ install_missing --no-install-recommends -- pkg-config libpulse-dev pulseaudio pu
 # is opened at run time); a private system bus and a logind stand-in to test.
 install_missing --no-install-recommends -- libsystemd-dev dbus python3-dbusmock
 
-# X11: xcb's headers for the build (the libraries are opened at run time); an
-# X server, xrandr and Debian's Python Xlib for the tests.
-install_missing --no-install-recommends -- libxcb1-dev libxcb-randr0-dev libxcb-res0-dev xvfb x11-xserver-utils python3-xlib
+# X11: the headers of xcb and libXau for the build (the libraries are opened at
+# run time); an X server, xrandr and Debian's Python Xlib for the tests.
+install_missing --no-install-recommends -- libxcb1-dev libxcb-randr0-dev libxcb-res0-dev libxau-dev xvfb x11-xserver-utils python3-xlib
 
 # Wayland: a headless compositor (sway with XWayland; foot and xterm as real
 # applications) for the tests of the focus watcher and the notch probe. The

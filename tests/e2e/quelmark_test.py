@@ -472,13 +472,16 @@ class FaultTest(WatcherTestCase):
                 self.assertTrue(error.endswith(b"\n") and error.count(b"\n") == 1 and len(error) > 1, error)
                 self.assertEqual(machine.trace()[-2:], [START_UP[-1], {"call": "exit", "status": 3}])
 
-    def test_events_that_cannot_be_opened_end_the_run_with_status_3(self):
-        with sim.Machine({"frontmost": EDITOR}) as machine:
-            run = machine.run("Quelmark", env={"SIM_EVENTS": str(machine.dir / "missing.jsonl")})
-        self.assertEqual(run.status, 3)
-        self.assertEqual([described(line) for line in run.lines()], [EDITOR])
-        self.assertTrue(run.stderr.endswith(b"\n") and run.stderr.count(b"\n") == 1, run.stderr)
-        self.assertEqual(run.trace, START_UP + [{"call": "exit", "status": 3}])
+    def test_events_that_cannot_be_read_end_the_run_with_status_3(self):
+        # A directory opens, but no event can ever come from it.
+        for label, name in (("missing file", "missing.jsonl"), ("directory", "events.d")):
+            with self.subTest(label), sim.Machine({"frontmost": EDITOR}) as machine:
+                (machine.dir / "events.d").mkdir()
+                run = machine.run("Quelmark", env={"SIM_EVENTS": str(machine.dir / name)})
+                self.assertEqual(run.status, 3)
+                self.assertEqual([described(line) for line in run.lines()], [EDITOR])
+                self.assertTrue(run.stderr.endswith(b"\n") and run.stderr.count(b"\n") == 1, run.stderr)
+                self.assertEqual(run.trace, START_UP + [{"call": "exit", "status": 3}])
 
     def test_a_faulty_focus_scenario_ends_the_run_before_any_call(self):
         cases = {

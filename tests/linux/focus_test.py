@@ -5,12 +5,18 @@ import json
 import math
 import os
 import queue
+import re
+import select
 import subprocess
+import sys
+import tempfile
 import threading
 import time
 import unittest
+from unittest import mock
 
 from Xlib import Xatom
+from Xlib import display as xdisplay
 
 import wayland_fake
 import xserver
@@ -72,12 +78,13 @@ def fields(record):
 
 class XServerTestCase(unittest.TestCase):
     server_args = ()
+    records_traffic = True  # whether the desktop can settle()
 
     @classmethod
     def setUpClass(cls):
         cls.server = xserver.XServer(*cls.server_args)
         cls.addClassCleanup(cls.server.stop)
-        cls.desktop = xserver.Desktop(cls.server.display)
+        cls.desktop = xserver.Desktop(cls.server.display, record=cls.records_traffic)
         cls.addClassCleanup(cls.desktop.close)
 
     def setUp(self):
@@ -120,6 +127,10 @@ class FocusTest(XServerTestCase):
             ("no pid: the X client's process", d.window(b"nopid\0NoPid\0"), ("nopid", "NoPid", me)),
             ("pid 0: the X client's process", d.window(b"zero\0Zero\0", pid=0), ("zero", "Zero", me)),
             ("no properties at all", d.window(), ("unknown", "unknown", me)),
+            # Read whole: a text cut short would lose the class after it.
+            ("instance past 4 KiB", d.window(b"i" * 5000 + b"\0Long\0", pid=5353), ("i" * 5000, "Long", 5353)),
+            ("texts up to 64 KiB", d.window(b"w" * 65000 + b"\0Wide\0", pid=5454, gtk_id=b"g" * 65000),
+             ("g" * 65000, "Wide", 5454)),
         ]
         watcher = self.watch()
         for label, window, expected in cases:
@@ -169,6 +180,8 @@ class FocusTest(XServerTestCase):
             (loose, LOOSE),
             ("not a window", None),  # text where a window id belongs
             (loose, LOOSE),
+            ("root", None),  # the root window is no application's
+            (editor, EDITOR),
         ]
         watcher = self.watch()
         for number, (window, expected) in enumerate(steps):
@@ -177,6 +190,8 @@ class FocusTest(XServerTestCase):
                     d.forget_active()
                 elif window == "not a window":
                     d.write_active(Xatom.STRING, 8, b"editor")
+                elif window == "root":
+                    d.write_active(Xatom.WINDOW, 32, [d.root.id])
                 else:
                     d.activate(window)
                 # A step without a record is shown by the next record, which
@@ -293,7 +308,7 @@ class ServerDeathTest(XServerTestCase):
 
 
 class SilentServerTest(XServerTestCase):
-    def test_the_lifeline_outlives_the_answers(self):
+    def test_following_the_server_again_when_it_answers(self):
         relay = xserver.Relay(self.server)
         self.addCleanup(relay.stop)
         d = self.desktop
@@ -304,9 +319,14 @@ class SilentServerTest(XServerTestCase):
         relay.hold_answers()
         d.activate(d.window(b"second\0Second\0", pid=9102))
         d.settle()  # the watcher has asked for the new active window
-        # No answer comes: the watcher gives the server up and closes its
-        # connection, and nothing more is posted.
-        self.assertEqual(wait_for_no_x_socket(watcher.proc.pid), [])
+        # No answer comes: the watcher gives the server up after its bound,
+        # and tries it again about once a second. Once answers flow, a new
+        # connection reads the active window: another application than the
+        # one last reported.
+        relay.release_answers()
+        self.assertEqual(fields(watcher.record()), ("second", "Second", 9102))
+        d.activate(d.window(b"third\0Third\0", pid=9103))
+        self.assertEqual(fields(watcher.record()), ("third", "Third", 9103))
         self.assert_ends_quietly(watcher)
 
     def test_lifeline_with_a_stopped_server(self):
@@ -318,6 +338,224 @@ class SilentServerTest(XServerTestCase):
         watcher.proc.stdin.write(b"x" * 5000)
         watcher.proc.stdin.flush()
         self.assert_ends_quietly(watcher)
+
+    def test_lifeline_with_a_server_that_answers_one_byte(self):
+        # The set-up's answer starts and never ends: the set-up is given up
+        # at its bound, and the lifeline is served all along.
+        server = xserver.OneByteServer()
+        self.addCleanup(server.stop)
+        watcher = Watcher(server.env())
+        self.addCleanup(watcher.kill)
+        watcher.proc.stdin.write(b"x" * 5000)
+        watcher.proc.stdin.flush()
+        self.assert_ends_quietly(watcher)
+
+
+class GrabTest(XServerTestCase):
+    """A client that grabs the server (as a window manager does for a
+    non-opaque move) stops every other client's requests and set-ups."""
+
+    GRAB = 4  # seconds: beyond the 3 s a reply is waited for
+
+    def grab(self):
+        grabber = xdisplay.Display(self.server.display)
+        self.addCleanup(grabber.close)
+        grabber.grab_server()
+        grabber.sync()
+        return grabber
+
+    def ungrab_after(self, grabber, seconds):
+        # The grab's length is the scenario, not a wait for readiness.
+        time.sleep(seconds)
+        grabber.ungrab_server()
+        grabber.sync()
+
+    def test_following_the_server_after_a_grab(self):
+        d = self.desktop
+        d.activate(d.window(b"before\0Before\0", pid=9201))
+        watcher = self.watch()
+        self.assertEqual(fields(watcher.record()), ("before", "Before", 9201))
+        during = d.window(b"during\0During\0", pid=9202)
+        grabber = self.grab()
+        # The grabbing client itself still works: its write reaches the
+        # watcher as an event, and the watcher's question stays unanswered.
+        grabber.screen().root.change_property(grabber.intern_atom("_NET_ACTIVE_WINDOW"), Xatom.WINDOW, 32,
+                                              [during.id])
+        grabber.sync()
+        self.ungrab_after(grabber, self.GRAB)
+        self.assertEqual(fields(watcher.record()), ("during", "During", 9202))
+        for number, window in enumerate([d.window(b"after%d\0After\0" % n, pid=9210 + n) for n in range(4)]):
+            d.activate(window)
+            self.assertEqual(fields(watcher.record()), ("after%d" % number, "After", 9210 + number))
+        self.assert_ends_quietly(watcher)
+
+    def test_started_during_a_grab(self):
+        d = self.desktop
+        d.activate(d.window(b"current\0Current\0", pid=9301))
+        grabber = self.grab()
+        watcher = self.watch()
+        self.ungrab_after(grabber, self.GRAB)
+        # The first connection ran out of time: the application of the
+        # active window comes with the connection that follows.
+        self.assertEqual(fields(watcher.record()), ("current", "Current", 9301))
+        d.activate(d.window(b"next\0Next\0", pid=9302))
+        self.assertEqual(fields(watcher.record()), ("next", "Next", 9302))
+        self.assert_ends_quietly(watcher)
+
+
+class ServerRestartTest(unittest.TestCase):
+    def test_a_new_server_under_the_same_display(self):
+        first = xserver.XServer()
+        self.addCleanup(first.stop)
+        desktop = xserver.Desktop(first.display, record=False)
+        self.addCleanup(desktop.close)
+        desktop.activate(desktop.window(b"old\0Old\0", pid=9401))
+        watcher = Watcher(first.env())
+        self.addCleanup(watcher.kill)
+        self.assertEqual(fields(watcher.record()), ("old", "Old", 9401))
+        desktop.close()
+        first.stop()
+        # A restarted session: another server takes the same display.
+        second = xserver.XServer(display=first.display)
+        self.addCleanup(second.stop)
+        self.assertEqual(second.display, first.display)
+        desktop = xserver.Desktop(second.display, record=False)
+        self.addCleanup(desktop.close)
+        desktop.activate(desktop.window(b"new\0New\0", pid=9402))
+        self.assertEqual(fields(watcher.record()), ("new", "New", 9402))
+        status, rest, err = watcher.finish()
+        self.assertEqual((status, rest, err), (0, [], b""))
+
+
+def resident_kib(pid):
+    with open(f"/proc/{pid}/status") as status:
+        for line in status:
+            if line.startswith("VmRSS:"):
+                return int(line.split()[1])
+    raise AssertionError("no VmRSS")
+
+
+def sanitized_build():
+    cache = xserver.BUILD_DIR / "CMakeCache.txt"
+    return cache.exists() and re.search(r"^SANITIZE:STRING=\S", cache.read_text(), re.M) is not None
+
+
+class FloodTest(XServerTestCase):
+    """A client that writes _NET_ACTIVE_WINDOW as fast as it can, in its own
+    process, switching between two windows of one application."""
+
+    records_traffic = False  # the server would record every write
+    FLOOD = 2  # seconds of flood before the lifeline ends
+    MEMORY_KIB = 16 * 1024
+    EXIT = 1.0  # seconds; the watcher itself takes a few ms (README)
+
+    def setUp(self):
+        d = self.desktop
+        self.flooded = [d.window(b"flood\0Flood\0", pid=9501) for _ in range(2)]
+        d.activate(self.flooded[0])
+        client = os.path.join(os.path.dirname(os.path.abspath(__file__)), "flood_client.py")
+        self.client = subprocess.Popen([sys.executable, client, self.server.display],
+                                       stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True)
+        self.addCleanup(self.stop_client)
+
+    def stop_client(self):
+        if self.client.poll() is None:
+            self.client.kill()
+        self.client.wait()
+        self.client.stdin.close()
+        self.client.stdout.close()
+
+    def command(self, line):
+        """Sends a command to the flood client and waits for it to take hold."""
+        self.client.stdin.write(line + "\n")
+        self.client.stdin.flush()
+        ready, _, _ = select.select([self.client.stdout], [], [], WAIT)
+        self.assertTrue(ready, "the flood client does not answer")
+        self.assertEqual(self.client.stdout.readline(), "ok\n")
+
+    def flood(self):
+        self.command("flood " + " ".join(str(w.id) for w in self.flooded))
+
+    def test_lifeline_and_memory_under_a_flood(self):
+        watcher = self.watch()
+        self.assertEqual(fields(watcher.record()), ("flood", "Flood", 9501))
+        self.flood()
+        peak = 0
+        end = time.monotonic() + self.FLOOD
+        while time.monotonic() < end:
+            peak = max(peak, resident_kib(watcher.proc.pid))
+            time.sleep(0.05)  # a sampling pace
+        start = time.monotonic()
+        watcher.proc.stdin.close()
+        try:
+            watcher.proc.wait(timeout=WAIT)
+        except subprocess.TimeoutExpired:
+            self.fail("the watcher did not end after its input's end")
+        took = time.monotonic() - start
+        self.assertLess(took, self.EXIT)
+        if not sanitized_build():  # the sanitizers' own memory is not the watcher's
+            self.assertLess(peak, self.MEMORY_KIB)
+        self.assertEqual(watcher.proc.stderr.read(), b"")
+
+    def test_every_change_that_stays_put_is_recorded(self):
+        stays = [self.desktop.window(b"stay%d\0Stay\0" % n, pid=9510 + n) for n in range(8)]
+        watcher = self.watch()
+        self.assertEqual(fields(watcher.record()), ("flood", "Flood", 9501))
+        for window in stays:
+            self.flood()
+            time.sleep(0.2)  # the flood's length: part of the scenario
+            self.command(f"stay {window.id}")
+            time.sleep(0.05)  # the shortest stay that must be seen: 50 ms
+        self.flood()
+        time.sleep(0.2)
+        self.client.stdin.write("quit\n")
+        self.client.stdin.flush()
+        self.client.wait(timeout=WAIT)
+        # Back and forth: the flooded application between every two stays.
+        expected = []
+        for n in range(len(stays)):
+            expected += [("stay%d" % n, "Stay", 9510 + n), ("flood", "Flood", 9501)]
+        self.assertEqual([fields(watcher.record()) for _ in expected], expected)
+        self.assert_ends_quietly(watcher)
+
+
+class AuthorizationTest(unittest.TestCase):
+    """A server that admits only clients with its cookie."""
+
+    COOKIE = bytes(range(16))
+
+    @classmethod
+    def setUpClass(cls):
+        folder = tempfile.TemporaryDirectory()
+        cls.addClassCleanup(folder.cleanup)
+        server_file = os.path.join(folder.name, "server")
+        # The server takes every cookie of its file, whatever display it names.
+        xserver.write_authority(server_file, ":0", cls.COOKIE)
+        cls.server = xserver.XServer("-auth", server_file)
+        cls.addClassCleanup(cls.server.stop)
+        cls.right = os.path.join(folder.name, "right")
+        cls.wrong = os.path.join(folder.name, "wrong")
+        xserver.write_authority(cls.right, cls.server.display, cls.COOKIE)
+        xserver.write_authority(cls.wrong, cls.server.display, bytes(16))
+
+    def test_refused_is_no_display_and_silent(self):
+        for label, authority in [("no authority file", "/nonexistent"), ("another cookie", self.wrong)]:
+            with self.subTest(label):
+                watcher = Watcher(self.server.env(), {"XAUTHORITY": authority})
+                self.addCleanup(watcher.kill)
+                status, rest, err = watcher.finish()
+                self.assertEqual((status, rest, err), (0, [], b""))
+
+    def test_admitted_with_the_cookie(self):
+        with mock.patch.dict(os.environ, {"XAUTHORITY": self.right}):  # python-xlib reads it too
+            desktop = xserver.Desktop(self.server.display, record=False)
+        self.addCleanup(desktop.close)
+        desktop.activate(desktop.window(b"admitted\0Admitted\0", pid=9601))
+        watcher = Watcher(self.server.env(), {"XAUTHORITY": self.right})
+        self.addCleanup(watcher.kill)
+        self.assertEqual(fields(watcher.record()), ("admitted", "Admitted", 9601))
+        status, rest, err = watcher.finish()
+        self.assertEqual((status, rest, err), (0, [], b""))
 
 
 class NoDisplayTest(unittest.TestCase):
@@ -334,6 +572,14 @@ class NoDisplayTest(unittest.TestCase):
                 watcher.proc.stdin.flush()
                 status, rest, err = watcher.finish()
                 self.assertEqual((status, rest, err), (0, [], b""))
+
+    def test_lifeline_when_the_resolver_never_answers(self):
+        # The start-up's connection gives the name up after about a second;
+        # the end of input is seen then.
+        status, out, err, seconds = xserver.run_with_silent_resolver(
+            self, xserver.native_program("Quelmark"), xserver.environment(xserver.UNANSWERED_NAME))
+        self.assertEqual((status, out, err), (0, b"", b""))
+        self.assertLess(seconds, 5)  # a bound of 1 s on a busy machine; without it, 10 s
 
     def test_nothing_loaded_without_display(self):
         for display in (None, ""):

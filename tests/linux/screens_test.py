@@ -1,8 +1,10 @@
 """build/bin/Brimgauge on a real X server: the main RandR monitor's width,
 checked against what xrandr reports."""
 
+import os
 import re
 import subprocess
+import tempfile
 import unittest
 
 import wayland_fake
@@ -108,6 +110,41 @@ class SilentServerTest(unittest.TestCase):
         server.pause()
         with self.subTest("no answer to the connection"):
             self.assertEqual(brimgauge(server.env()), (0, NO_SCREEN, b""))
+
+
+class SetUpBoundsTest(unittest.TestCase):
+    """Every wait of the connection's set-up has its bound of about a second."""
+
+    BOUND = 5  # seconds, for a set-up bound of 1 s on a busy machine; unbounded waits were 10 s and more
+
+    def test_server_that_answers_one_byte(self):
+        server = xserver.OneByteServer()
+        self.addCleanup(server.stop)
+        self.assertEqual(brimgauge(server.env()), (0, NO_SCREEN, b""))
+
+    def test_name_that_the_resolver_never_answers(self):
+        status, out, err, seconds = xserver.run_with_silent_resolver(
+            self, xserver.native_program("Brimgauge"), xserver.environment(xserver.UNANSWERED_NAME))
+        self.assertEqual((status, out, err), (0, NO_SCREEN, b""))
+        self.assertLess(seconds, self.BOUND)
+
+
+class AuthorizationTest(unittest.TestCase):
+    def test_refused_and_admitted(self):
+        with tempfile.TemporaryDirectory() as folder:
+            cookie = bytes(range(16))
+            xserver.write_authority(os.path.join(folder, "server"), ":0", cookie)
+            server = xserver.XServer("-auth", os.path.join(folder, "server"))
+            self.addCleanup(server.stop)
+            xserver.write_authority(os.path.join(folder, "right"), server.display, cookie)
+            xserver.write_authority(os.path.join(folder, "wrong"), server.display, bytes(16))
+            for label, authority, expected in [("no authority file", "/nonexistent", NO_SCREEN),
+                                               ("another cookie", "wrong", NO_SCREEN),
+                                               ("the server's cookie", "right", report(3432))]:
+                with self.subTest(label):
+                    env = {**server.env(), "XAUTHORITY": os.path.join(folder, authority)}
+                    # A refusal is no display, and its reason is not written out.
+                    self.assertEqual(brimgauge(env), (0, expected, b""))
 
 
 class NoDisplayTest(unittest.TestCase):

@@ -1,6 +1,7 @@
 """A private Xvfb for the tests, and an X client that plays both the window
 manager and the applications whose windows it activates."""
 
+import json
 import os
 import queue
 import select
@@ -8,6 +9,7 @@ import signal
 import socket
 import struct
 import subprocess
+import sys
 import tempfile
 import threading
 from pathlib import Path
@@ -36,17 +38,39 @@ def environment(display=None):
     return env
 
 
+UNANSWERED_NAME = "x11-display.invalid:0"  # a display whose host only DNS could find
+
+
+def run_with_silent_resolver(testcase, program, env, stdin=subprocess.DEVNULL):
+    """Runs `program` where name resolution never answers (silent_resolver.py):
+    its status, output, error output and run time in seconds. Where this
+    machine cannot make a private namespace the test is skipped, unless every
+    suite must run (scripts/test.sh)."""
+    helper = Path(__file__).with_name("silent_resolver.py")
+    as_root = [] if os.geteuid() == 0 else ["--map-root-user"]
+    proc = subprocess.run(["unshare", *as_root, "--net", "--mount", "--propagation", "private", sys.executable,
+                           str(helper), program], stdin=stdin, capture_output=True, env=env, timeout=WAIT * 2)
+    if proc.returncode != 0 and proc.stderr.startswith(b"unshare:"):
+        if os.environ.get("REQUIRE_ALL_TESTS") == "ON":
+            raise AssertionError("a private network namespace is needed: " + proc.stderr.decode(errors="replace"))
+        testcase.skipTest("no private network namespace here (unshare)")
+    testcase.assertEqual(proc.returncode, 0, proc.stderr.decode(errors="replace"))
+    result = json.loads(proc.stdout)
+    return result["status"], result["stdout"].encode(), result["stderr"].encode(), result["seconds"]
+
+
 class XServer:
     """Xvfb on a free display number. It never resets (so root properties and
     monitors stay), and listens on no TCP port. Call stop() in every case."""
 
-    def __init__(self, *extra_args):
+    def __init__(self, *extra_args, display=None):
+        """`display` (":N") asks for that display instead of a free one."""
         self._log = tempfile.TemporaryFile()
         read_end, write_end = os.pipe()
         try:
             self.proc = subprocess.Popen(
-                ["Xvfb", "-displayfd", str(write_end), "-screen", "0", "3432x1117x24", "-nolisten", "tcp",
-                 "-noreset", *extra_args],
+                ["Xvfb", *([display] if display else []), "-displayfd", str(write_end), "-screen", "0",
+                 "3432x1117x24", "-nolisten", "tcp", "-noreset", *extra_args],
                 pass_fds=(write_end,), stdin=subprocess.DEVNULL, stdout=self._log, stderr=self._log)
         finally:
             os.close(write_end)
@@ -95,6 +119,63 @@ class XServer:
         self._log.close()
 
 
+def listen_as_display():
+    """(":N", listening socket) on the first free display number well above
+    those Xvfb takes, as an abstract unix socket."""
+    for number in range(900, 1000):
+        listener = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
+        try:
+            listener.bind(b"\0/tmp/.X11-unix/X%d" % number)
+        except OSError:
+            listener.close()
+            continue
+        listener.listen()
+        return f":{number}", listener
+    raise RuntimeError("no free display number")
+
+
+class OneByteServer:
+    """A display whose server answers a connection set-up with its first byte
+    and then nothing more, holding the connection open. Call stop() in every
+    case."""
+
+    def __init__(self):
+        self.display, self._listener = listen_as_display()
+        self._sockets = []
+        threading.Thread(target=self._accept, daemon=True).start()
+
+    def env(self):
+        return environment(self.display)
+
+    def _accept(self):
+        while True:
+            try:
+                client, _ = self._listener.accept()
+                self._sockets.append(client)
+                client.recv(4096)
+                client.sendall(b"\1")  # the first byte of a successful set-up
+            except OSError:
+                return  # stopped
+
+    def stop(self):
+        self._listener.shutdown(socket.SHUT_RDWR)
+        self._listener.close()
+        for sock in self._sockets:
+            sock.close()
+
+
+def write_authority(path, display, cookie):
+    """An authority file as xauth writes one: the MIT-MAGIC-COOKIE-1 `cookie`
+    for `display` (":N") on this machine."""
+    def field(data):
+        return struct.pack(">H", len(data)) + data
+
+    family_local = 256
+    with open(path, "wb") as f:
+        f.write(struct.pack(">H", family_local) + field(socket.gethostname().encode())
+                + field(display[1:].encode()) + field(b"MIT-MAGIC-COOKIE-1") + field(cookie))
+
+
 class Relay:
     """A display of its own (an abstract unix socket) that passes every
     connection on to `server`. Once hold_answers() is called, the server's
@@ -109,24 +190,18 @@ class Relay:
         threading.Thread(target=self._accept, daemon=True).start()
 
     def _listen(self):
-        # The first free display number well above those Xvfb takes.
-        for number in range(900, 1000):
-            listener = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
-            try:
-                listener.bind(b"\0/tmp/.X11-unix/X%d" % number)
-            except OSError:
-                listener.close()
-                continue
-            listener.listen()
-            self.display = f":{number}"
-            return listener
-        raise RuntimeError("no free display number for the relay")
+        self.display, listener = listen_as_display()
+        return listener
 
     def env(self):
         return environment(self.display)
 
     def hold_answers(self):
         self._holding.set()
+
+    def release_answers(self):
+        """Answers flow again; those held back so far are lost."""
+        self._holding.clear()
 
     def _accept(self):
         while True:
@@ -254,17 +329,20 @@ class Desktop:
     """An X client on `display` that makes windows for fake applications and
     names the active one as a window manager does."""
 
-    def __init__(self, display):
+    def __init__(self, display, record=True):
+        """Without `record`, settle() cannot be used, and the server records
+        nothing: a flood then costs no more than its own writes."""
         self.d = xdisplay.Display(display)
         self.root = self.d.screen().root
-        self.traffic = ActiveWindowTraffic(display)
+        self.traffic = ActiveWindowTraffic(display) if record else None
         self.writes = 0  # of _NET_ACTIVE_WINDOW
         self.closed = False
 
     def close(self):
         if not self.closed:
             self.closed = True
-            self.traffic.close()
+            if self.traffic:
+                self.traffic.close()
             self.d.close()
 
     def atom(self, name):

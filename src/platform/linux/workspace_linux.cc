@@ -4,13 +4,19 @@
 // root window's _NET_ACTIVE_WINDOW; each write of that property arrives as a
 // PropertyNotify, and a change to another application is posted as an
 // activation. One poll() loop on the main thread serves the X connection and
-// standard input. Without an X display, or once it has gone away, nothing is
-// frontmost and nothing is posted, while standard input stays the lifeline.
+// standard input. Without an X display, or once it has gone away or stalled,
+// nothing is posted, while standard input stays the lifeline; the display is
+// tried again about once a second, and followed again when it answers.
 
+#include <fcntl.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cstdlib>
+#include <system_error>
+#include <thread>
+#include <utility>
 
 #include "platform/linux/wayland/watcher.h"
 #include "platform/linux/x11/window_application.h"
@@ -33,6 +39,11 @@ struct Notification {
 
 namespace {
 
+using Clock = std::chrono::steady_clock;
+
+// The pace of new connection attempts once the display is lost.
+constexpr std::chrono::seconds kRetryPace{1};
+
 int workspaceObject;  // its address stands for the one workspace
 ReadSource stdinReadSource;
 NotificationHandler activationHandler = nullptr;
@@ -40,6 +51,7 @@ NotificationHandler activationHandler = nullptr;
 std::optional<x11::Atoms> atoms;
 std::optional<Application> active;  // the application activated last; none while no window is active
 Application frontmost;              // handed out at start-up; lives as long as the process
+Clock::time_point nextAttempt;      // no connection attempt starts before it
 
 // The X connection, or null when there is none (any more).
 x11::Session* watchedSession() {
@@ -48,8 +60,10 @@ x11::Session* watchedSession() {
 }
 
 // Subscribes to the root window's property changes, before anything is
-// read, so no change after the first reading is missed.
+// read, so no change after the first reading is missed. Atoms belong to
+// one server: each new connection asks for them again.
 void watchRootWindow() {
+  atoms.reset();
   x11::Session* x = x11::session();
   if (x == nullptr) return;
   const std::uint32_t mask = XCB_EVENT_MASK_PROPERTY_CHANGE;
@@ -66,15 +80,19 @@ std::optional<Application> activeApplication() {
   if (x == nullptr) return std::nullopt;
   const auto cookie = x11::requestProperty(*x, x->root, atoms->activeWindow, 4);
   const std::optional<std::uint32_t> window = x11::cardinalProperty(*x, cookie);
-  if (!window || *window == XCB_WINDOW_NONE) return std::nullopt;
+  // The root window is no application's window.
+  if (!window || *window == XCB_WINDOW_NONE || *window == x->root) return std::nullopt;
   return x11::windowApplication(*x, *atoms, *window);
 }
 
 // Reads the active window again and posts an activation when it belongs to
 // another application than the one active before.
+// A reading that the connection's failure cut short changes nothing: the
+// application last reported stays the one a new connection is compared with.
 void activeWindowChanged() {
   std::optional<Application> application = activeApplication();
-  if (!application && wayland::chosen()) return;  // there, no window changes nothing
+  // On Wayland a change to no window (or a lost compositor) changes nothing.
+  if (wayland::chosen() ? !application : watchedSession() == nullptr) return;
   const bool same = application && active &&
                     (wayland::chosen() ? sameApplication(*application, *active)
                                        : x11::sameApplication(*application, *active));
@@ -90,29 +108,104 @@ bool isActiveWindowChange(const xcb_generic_event_t& event, xcb_window_t root) {
   return notify.window == root && notify.atom == atoms->activeWindow;
 }
 
-// Handles every event xcb holds or can read without waiting. Errors of
-// requests sent without a reply arrive here too and are dropped.
-void serveDisplay() {
+// Takes every event xcb holds, reading the connection at most once, and
+// answers them with one reading of the active window when any of them
+// changed it: in a flood only the latest window matters. Errors of requests
+// sent without a reply arrive here too and are dropped. True when there was
+// any event: more may have come in meanwhile.
+bool serveDisplay() {
   if (wayland::chosen()) {
-    if (wayland::serve()) activeWindowChanged();
+    const bool any = wayland::serve();
+    if (any) activeWindowChanged();
+    return any;
+  }
+  x11::Session* x = watchedSession();
+  if (x == nullptr) return false;
+  x->xcb->flush(x->connection);
+  bool any = false;
+  bool changed = false;
+  xcb_generic_event_t* event = x->xcb->poll_for_event(x->connection);
+  while (event != nullptr) {
+    any = true;
+    changed = changed || isActiveWindowChange(*event, x->root);
+    std::free(event);
+    event = x->xcb->poll_for_queued_event(x->connection);
+  }
+  if (changed) activeWindowChanged();
+  return any;
+}
+
+// A connection attempt on a thread of its own: a stalled server holds it for
+// its whole bound, and the lifeline is served meanwhile. The thread's last
+// act is to write one byte into `done`.
+struct Attempt {
+  int done[2] = {-1, -1};
+  std::optional<x11::Session> result;
+};
+
+Attempt* attempt = nullptr;  // the attempt under way, if any
+
+void startAttempt() {
+  nextAttempt = Clock::now() + kRetryPace;
+  auto* next = new Attempt;
+  if (pipe2(next->done, O_CLOEXEC) != 0) {
+    delete next;
     return;
   }
-  for (;;) {
-    x11::Session* x = watchedSession();
-    if (x == nullptr) return;
-    x->xcb->flush(x->connection);
-    xcb_generic_event_t* event = x->xcb->poll_for_event(x->connection);
-    if (event == nullptr) return;
-    const bool changed = isActiveWindowChange(*event, x->root);
-    std::free(event);
-    if (changed) activeWindowChanged();
+  try {
+    std::thread([next] {
+      next->result = x11::connect();
+      const char byte = 0;
+      while (write(next->done[1], &byte, 1) < 0 && errno == EINTR) {
+      }
+    }).detach();
+  } catch (const std::system_error&) {
+    close(next->done[0]);
+    close(next->done[1]);
+    delete next;
+    return;
   }
+  attempt = next;
+}
+
+// Takes the finished attempt's connection, if it made one: the root window
+// is watched again, and the active window read and posted when it belongs to
+// another application than the one last reported.
+void finishAttempt() {
+  Attempt* finished = attempt;
+  attempt = nullptr;
+  close(finished->done[0]);
+  close(finished->done[1]);
+  const std::optional<x11::Session> x = finished->result;
+  delete finished;
+  if (!x) return;
+  x11::adopt(*x);
+  watchRootWindow();
+  activeWindowChanged();
+}
+
+// What the loop waits on besides standard input, and for how long (-1:
+// without limit): the X connection; else a running attempt; else the time
+// of the next one. Events already read wait for nobody.
+std::pair<int, int> nextWait(bool busy) {
+  if (wayland::chosen()) {
+    const int fd = wayland::descriptor();
+    return {fd, fd < 0 ? 1000 : busy ? 0 : -1};
+  }
+  if (x11::Session* x = watchedSession()) return {x->xcb->get_file_descriptor(x->connection), busy ? 0 : -1};
+  if (attempt != nullptr) return {attempt->done[0], -1};
+  if (!x11::displayNamed()) return {-1, -1};
+  const auto left = std::chrono::ceil<std::chrono::milliseconds>(nextAttempt - Clock::now()).count();
+  return {-1, left > 0 ? static_cast<int>(left) : 0};
 }
 
 }  // namespace
 
 Workspace* sharedWorkspace() {
-  if (!wayland::startWatching() && !atoms) watchRootWindow();
+  if (!wayland::startWatching() && !atoms) {
+    nextAttempt = Clock::now() + kRetryPace;
+    watchRootWindow();
+  }
   return reinterpret_cast<Workspace*>(&workspaceObject);
 }
 
@@ -157,18 +250,25 @@ void resume(ReadSource* source) { source->resumed = true; }
 void setActivationPolicy(int) {}
 
 // Standard input is served first at every wake, so its end is seen before
-// any further X event is handled. A Wayland compositor that has gone is
-// looked for again about once a second.
+// any further X event is handled; between two batches of events it is looked
+// at without waiting.
 void runMainLoop() {
   for (;;) {
-    serveDisplay();
-    x11::Session* x = watchedSession();
-    const int display = wayland::chosen() ? wayland::descriptor()
-                        : x != nullptr    ? x->xcb->get_file_descriptor(x->connection)
-                                          : -1;
-    const int wait = wayland::chosen() && display < 0 ? 1000 : -1;
-    if (posix::waitAndServe(stdinReadSource, display, wait) == posix::Wake::Failed) return;
-    if (wayland::reconnect()) activeWindowChanged();
+    const bool busy = serveDisplay();
+    const auto [other, timeoutMs] = nextWait(busy);
+    const posix::Wake wake = posix::waitAndServe(stdinReadSource, other, timeoutMs);
+    if (wake == posix::Wake::Failed) return;
+    if (wayland::chosen()) {
+      // A compositor that has gone is looked for again about once a second.
+      if (wayland::reconnect()) activeWindowChanged();
+      continue;
+    }
+    if (watchedSession() != nullptr) continue;
+    if (attempt != nullptr) {
+      if (wake == posix::Wake::OtherReady) finishAttempt();
+    } else if (x11::displayNamed() && Clock::now() >= nextAttempt) {
+      startAttempt();
+    }
   }
 }
 

@@ -52,9 +52,11 @@ class Events {
     if (path == nullptr) return;
     // A FIFO's open waits for a writer; the test holds one open beforehand.
     fd_ = sim::openDescriptor(path, O_RDONLY);
-    if (fd_ < 0) sim::failWithFault(std::string("cannot read ") + path);
     struct stat status;
-    if (fstat(fd_, &status) == 0 && S_ISREG(status.st_mode)) {
+    // A directory opens, but no line can ever be read from it.
+    if (fd_ < 0 || fstat(fd_, &status) != 0 || S_ISDIR(status.st_mode))
+      sim::failWithFault(std::string("cannot read ") + path);
+    if (S_ISREG(status.st_mode)) {
       while (fd_ >= 0) readMore();
     }
   }

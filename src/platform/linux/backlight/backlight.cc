@@ -217,7 +217,8 @@ std::int32_t readDeviceLevel(const std::string& root, const std::optional<std::s
   const auto value = number(readLine(join(folder, "brightness")));
   const auto max = number(readLine(join(folder, "max_brightness")));
   if (!value || !max || *max == 0) return kFailed;
-  *level = static_cast<float>(static_cast<double>(*value) / *max);
+  // A driver may report more than its maximum; a level never exceeds 1.
+  *level = static_cast<float>(std::min(static_cast<double>(*value) / *max, 1.0));
   return 0;
 }
 

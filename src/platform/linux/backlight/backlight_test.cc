@@ -288,6 +288,8 @@ TEST(LevelTest, ReadsBrightnessOverMax) {
       {"0", "937", 0.0f},
       {"937", "937", 1.0f},
       {"120000", "120000", 1.0f},
+      {"938", "937", 1.0f},
+      {"4294967295", "1", 1.0f},
       {"5", "0", std::nullopt},
       {"", "937", std::nullopt},
       {"12a", "937", std::nullopt},

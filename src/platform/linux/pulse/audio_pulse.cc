@@ -4,23 +4,33 @@
 //
 // libpulse is opened on the first audio query, so a run that never asks
 // (`brightness`) neither loads it nor connects. A run makes at most one
-// connection, never starts a server, and gives up on the server after one
-// deadline for the whole run: once it has failed, every later query fails
-// at once.
+// connection, never starts a server, and gives up on the server once it has
+// been silent for a bound, counted from the first connection attempt: once it
+// has failed, every later query fails at once. Only a server that refuses for
+// now (its queue of waiting connections is full) is asked again within the
+// bound.
 
 #include <pulse/context.h>
+#include <pulse/def.h>
 #include <pulse/introspect.h>
 #include <pulse/mainloop.h>
 #include <pulse/operation.h>
 #include <pulse/proplist.h>
 #include <pulse/utf8.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <climits>
+#include <cstdlib>
 #include <cstring>
 #include <optional>
 #include <string>
+#include <string_view>
+#include <thread>
 #include <vector>
 
 #include "platform/audio.h"
@@ -39,9 +49,15 @@ constexpr std::int32_t kBadDevice = 0x21646576;        // '!dev'
 constexpr std::int32_t kNotRunning = 0x73746F70;       // 'stop': no sound server to ask
 constexpr std::int32_t kUnspecified = 0x77686174;      // 'what': the server refused
 
-// The whole run's patience with the sound server; libpulse alone would wait
-// 30 s for one that accepts connections but does not answer.
+// How long the run waits for a silent sound server; libpulse alone would
+// wait 30 s for one that accepts connections but does not answer.
 constexpr auto kServerBound = std::chrono::seconds(1);
+// The most a run ever spends on the server, for one that keeps sending.
+constexpr auto kLastResort = std::chrono::seconds(10);
+// The first and the longest pause before a refused-for-now connection is
+// tried again.
+constexpr auto kFirstRetryPause = std::chrono::milliseconds(1);
+constexpr auto kLongestRetryPause = std::chrono::milliseconds(32);
 
 // The libpulse entry points, typed by their header declarations.
 struct Pulse {
@@ -53,7 +69,9 @@ struct Pulse {
   decltype(pa_context_new)* contextNew;
   decltype(pa_context_connect)* connect;
   decltype(pa_context_get_state)* contextState;
+  decltype(pa_context_errno)* contextError;
   decltype(pa_context_disconnect)* disconnect;
+  decltype(pa_context_unref)* contextUnref;
   decltype(pa_context_get_sink_info_list)* sinks;
   decltype(pa_context_get_source_info_list)* sources;
   decltype(pa_context_get_server_info)* serverInfo;
@@ -76,7 +94,9 @@ bool bindPulse(void* library, Pulse& pa) {
          bindSymbol(library, "pa_context_new", pa.contextNew) &&
          bindSymbol(library, "pa_context_connect", pa.connect) &&
          bindSymbol(library, "pa_context_get_state", pa.contextState) &&
+         bindSymbol(library, "pa_context_errno", pa.contextError) &&
          bindSymbol(library, "pa_context_disconnect", pa.disconnect) &&
+         bindSymbol(library, "pa_context_unref", pa.contextUnref) &&
          bindSymbol(library, "pa_context_get_sink_info_list", pa.sinks) &&
          bindSymbol(library, "pa_context_get_source_info_list", pa.sources) &&
          bindSymbol(library, "pa_context_get_server_info", pa.serverInfo) &&
@@ -181,6 +201,53 @@ void onSuccess(pa_context*, int success, void* userdata) {
   outcome.success = success != 0;
 }
 
+// The unix sockets libpulse would try where a server could be busy: those
+// PULSE_SERVER names ("unix:PATH" or "/PATH", each perhaps after a
+// "{machine}" prefix); else the user's own and the system-wide one.
+std::vector<std::string> serverSockets() {
+  std::vector<std::string> paths;
+  if (const char* servers = std::getenv("PULSE_SERVER"); servers != nullptr && *servers != '\0') {
+    std::string_view rest = servers;
+    while (!rest.empty()) {
+      const std::size_t start = rest.find_first_not_of(" \t\n");
+      if (start == std::string_view::npos) break;
+      rest.remove_prefix(start);
+      std::string_view entry = rest.substr(0, rest.find_first_of(" \t\n"));
+      rest.remove_prefix(entry.size());
+      if (entry.front() == '{') entry.remove_prefix(std::min(entry.find('}') + 1, entry.size()));
+      if (entry.starts_with("unix:")) entry.remove_prefix(5);
+      if (entry.starts_with("/")) paths.emplace_back(entry);
+    }
+    return paths;
+  }
+  if (const char* runtime = std::getenv("PULSE_RUNTIME_PATH"); runtime != nullptr && *runtime != '\0')
+    paths.push_back(std::string(runtime) + "/native");
+  else if (const char* xdg = std::getenv("XDG_RUNTIME_DIR"); xdg != nullptr && *xdg != '\0')
+    paths.push_back(std::string(xdg) + "/pulse/native");
+  paths.emplace_back("/var/run/pulse/native");
+  return paths;
+}
+
+// A server listens at `path`: a connection is taken at once, or refused
+// for now because the server has not yet taken the ones before it.
+bool listening(const std::string& path) {
+  sockaddr_un address{};
+  if (path.size() >= sizeof address.sun_path) return false;
+  address.sun_family = AF_UNIX;
+  std::memcpy(address.sun_path, path.data(), path.size());
+  const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+  if (fd < 0) return false;
+  const bool answered = connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0 ||
+                        errno == EAGAIN || errno == EINPROGRESS;
+  close(fd);
+  return answered;
+}
+
+bool anyServerListening() {
+  const auto paths = serverSockets();
+  return std::any_of(paths.begin(), paths.end(), listening);
+}
+
 // The one connection of the run.
 class Server {
  public:
@@ -196,6 +263,8 @@ class Server {
  private:
   bool connected();
   bool open();
+  bool attempt();
+  bool refusedForNow() const;
   bool wait(const Outcome& outcome);
   template <typename Done>
   bool waitUntil(Done done);
@@ -206,7 +275,8 @@ class Server {
   Pulse pa_{};
   pa_mainloop* loop_ = nullptr;
   pa_context* context_ = nullptr;
-  std::chrono::steady_clock::time_point deadline_;
+  std::chrono::steady_clock::time_point deadline_;    // the server's silence ends the run's wait here
+  std::chrono::steady_clock::time_point lastResort_;  // and the wait ends here whatever happens
   std::optional<Snapshot> snapshot_;
 };
 
@@ -243,33 +313,65 @@ bool Server::connected() {
 }
 
 bool Server::open() {
-  deadline_ = std::chrono::steady_clock::now() + kServerBound;
   void* library = runtime::openLibrary("libpulse.so.0");
   if (!bindPulse(library, pa_)) return false;
   loop_ = pa_.mainloopNew();
   if (loop_ == nullptr) return false;
+  // The bounds measure the server, not the loading of libpulse and its
+  // libraries, which a busy machine can make slow.
+  deadline_ = std::chrono::steady_clock::now() + kServerBound;
+  lastResort_ = deadline_ - kServerBound + kLastResort;
+  auto pause = kFirstRetryPause;
+  while (!attempt()) {
+    if (!refusedForNow()) return false;
+    std::this_thread::sleep_for(
+        std::min<std::chrono::nanoseconds>(pause, deadline_ - std::chrono::steady_clock::now()));
+    pause = std::min<std::chrono::milliseconds>(2 * pause, kLongestRetryPause);
+  }
+  return true;
+}
+
+// One connection attempt, with a context of its own.
+bool Server::attempt() {
+  if (context_ != nullptr) pa_.contextUnref(context_);  // the attempt before, failed
   context_ = pa_.contextNew(pa_.mainloopApi(loop_), "Knobwerk");
   if (context_ == nullptr) return false;
   if (pa_.connect(context_, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0) return false;
   return waitUntil([this] { return pa_.contextState(context_) == PA_CONTEXT_READY; });
 }
 
-// Runs the main loop until `done`, the connection fails or the deadline
-// passes; in the last two cases the server is given up for the run.
+// libpulse reports a server whose queue of waiting connections is full
+// (connect fails with EAGAIN) as refusing, like one that is not there; its
+// socket tells them apart.
+bool Server::refusedForNow() const {
+  return context_ != nullptr && pa_.contextState(context_) == PA_CONTEXT_FAILED &&
+         pa_.contextError(context_) == PA_ERR_CONNECTIONREFUSED &&
+         std::chrono::steady_clock::now() < std::min(deadline_, lastResort_) && anyServerListening();
+}
+
+// Runs the main loop until `done`, the connection fails or the server has
+// been silent for the whole bound; in the last two cases the server is given
+// up for the run. Each step the loop takes renews the bound, and once it has
+// passed the loop still takes what has already arrived: a run that a busy
+// machine kept from running reads what the server sent meanwhile. A server
+// that keeps sending without end is given up at the last resort.
 template <typename Done>
 bool Server::waitUntil(Done done) {
+  using std::chrono::steady_clock;
   while (!done()) {
-    if (!PA_CONTEXT_IS_GOOD(pa_.contextState(context_))) {
+    const auto now = steady_clock::now();
+    const auto left = std::chrono::duration_cast<std::chrono::microseconds>(deadline_ - now).count();
+    if (!PA_CONTEXT_IS_GOOD(pa_.contextState(context_)) || now >= lastResort_ ||
+        pa_.prepare(loop_, static_cast<int>(std::max<decltype(left)>(left, 0))) < 0 || pa_.poll(loop_) < 0) {
       fail();
       return false;
     }
-    const auto left =
-        std::chrono::duration_cast<std::chrono::microseconds>(deadline_ - std::chrono::steady_clock::now());
-    if (left.count() <= 0 || pa_.prepare(loop_, static_cast<int>(left.count())) < 0 || pa_.poll(loop_) < 0 ||
-        pa_.dispatch(loop_) < 0) {
+    const int dispatched = pa_.dispatch(loop_);
+    if (dispatched < 0 || (dispatched == 0 && steady_clock::now() >= deadline_)) {
       fail();
       return false;
     }
+    if (dispatched > 0) deadline_ = steady_clock::now() + kServerBound;
   }
   return true;
 }
@@ -279,10 +381,12 @@ bool Server::wait(const Outcome& outcome) {
 }
 
 // Closes the connection; the loop and the library stay, since nothing that
-// could still run through them is left.
+// could still run through them is left. A connection still being set up
+// may wait for a name lookup in libpulse's own thread, which closing it
+// would wait for: it is left to end with the process.
 void Server::fail() {
   state_ = State::failed;
-  if (context_ != nullptr) pa_.disconnect(context_);
+  if (context_ != nullptr && pa_.contextState(context_) == PA_CONTEXT_READY) pa_.disconnect(context_);
 }
 
 const Snapshot* Server::snapshot() {

@@ -67,8 +67,9 @@ int descriptor() { return following ? connection.descriptor() : -1; }
 
 bool serve() {
   if (!following || connection.failed()) return false;
+  const std::size_t before = connection.handled();
   if (!connection.serve()) windows.clear();
-  return true;
+  return connection.failed() || connection.handled() != before;
 }
 
 bool reconnect() {

@@ -20,8 +20,8 @@ bool chosen();
 int descriptor();
 
 // Handles every event that has arrived, without waiting; true when any did
-// (the frontmost window may have changed). A compositor that has failed is
-// given up and leaves no window.
+// (the frontmost window may have changed, and more may come at once) or the
+// compositor has just failed: it is then given up and leaves no window.
 bool serve();
 
 // Once the compositor has gone: connects again when it answers (a new one

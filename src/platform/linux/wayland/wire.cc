@@ -236,6 +236,7 @@ void Connection::dispatch() {
     const std::size_t size = word >> 16;
     if (size < kHeader || size % 4 != 0) return fail();
     if (in_.size() - at < size) break;
+    ++handled_;
     const auto found = handlers_.find(object);
     if (found != handlers_.end() && *found->second) {
       const std::shared_ptr<Handler> handler = found->second;

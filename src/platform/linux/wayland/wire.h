@@ -101,6 +101,8 @@ class Connection {
   // Closes the connection; it counts as failed from then on.
   void close() { fail(); }
   int descriptor() const { return fd_; }
+  // How many events have been handled so far.
+  std::size_t handled() const { return handled_; }
   bool failed() const { return fd_ < 0; }
   // Called with the name of a global the compositor withdraws.
   std::function<void(std::uint32_t name)> onGlobalRemoved;
@@ -116,6 +118,7 @@ class Connection {
   int fd_ = -1;
   std::uint32_t nextId_ = 2;  // 1 is the display
   std::uint32_t registry_ = 0;
+  std::size_t handled_ = 0;
   std::vector<Global> globals_;
   std::map<std::uint32_t, std::shared_ptr<Handler>> handlers_;
   std::vector<std::uint8_t> in_;

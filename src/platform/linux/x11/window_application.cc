@@ -13,8 +13,9 @@ namespace {
 
 using runtime::bindSymbol;
 
-// Longer texts are cut there; no identifier or name comes near it.
-constexpr std::uint32_t kMaxTextBytes = 4096;
+// A property is read whole up to this size, so a long instance in WM_CLASS
+// keeps the class after it; longer texts are cut there.
+constexpr std::uint32_t kMaxTextBytes = 64 * 1024;
 
 // The entry points of libxcb-res.so.0, for the pid of a window's client.
 struct XRes {

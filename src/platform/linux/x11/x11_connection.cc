@@ -1,33 +1,41 @@
 #include "platform/linux/x11/x11_connection.h"
 
+#include <fcntl.h>
 #include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <chrono>
+#include <condition_variable>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
+#include <system_error>
+#include <thread>
 
 #include "platform/linux/runtime_library.h"
-#include "platform/linux/x11/x11_probe.h"
+#include "platform/linux/x11/x11_auth.h"
+#include "platform/linux/x11/x11_socket.h"
 
 namespace platform::x11 {
 namespace {
 
 using runtime::bindSymbol;
-using Clock = std::chrono::steady_clock;
 
-// A working server answers in well under a millisecond. A running session is
-// given more time than the set-up before it is given up for good.
+// A working server answers in well under a millisecond. The set-up's bound
+// covers all of it: the name's resolution, the connection and xcb's
+// handshake. A running session is given more time before it is given up.
 constexpr std::chrono::milliseconds kSetupWait{1000};
 constexpr std::chrono::milliseconds kReplyWait{3000};
 
 Xcb xcb;
 Session current;
-bool opened = false;  // session() has been asked once; it never reconnects
+bool opened = false;  // session() has been asked once; only adopt() connects again
 
 bool bindXcb(void* library) {
   return bindSymbol(library, "xcb_parse_display", xcb.parse_display) &&
-         bindSymbol(library, "xcb_connect", xcb.connect) &&
+         bindSymbol(library, "xcb_connect_to_fd", xcb.connect_to_fd) &&
          bindSymbol(library, "xcb_connection_has_error", xcb.connection_has_error) &&
          bindSymbol(library, "xcb_disconnect", xcb.disconnect) &&
          bindSymbol(library, "xcb_get_setup", xcb.get_setup) &&
@@ -36,6 +44,7 @@ bool bindXcb(void* library) {
          bindSymbol(library, "xcb_get_file_descriptor", xcb.get_file_descriptor) &&
          bindSymbol(library, "xcb_flush", xcb.flush) &&
          bindSymbol(library, "xcb_poll_for_event", xcb.poll_for_event) &&
+         bindSymbol(library, "xcb_poll_for_queued_event", xcb.poll_for_queued_event) &&
          bindSymbol(library, "xcb_poll_for_reply", xcb.poll_for_reply) &&
          bindSymbol(library, "xcb_get_input_focus", xcb.get_input_focus) &&
          bindSymbol(library, "xcb_get_extension_data", xcb.get_extension_data) &&
@@ -56,39 +65,138 @@ std::optional<xcb_window_t> rootOf(xcb_connection_t* connection, int number) {
   return it.data->root;
 }
 
-// False too when xcb cannot make sense of DISPLAY: it would not connect.
-bool displayAnswers() {
-  char* host = nullptr;
-  int display = 0;
-  int screen = 0;
-  if (xcb.parse_display(nullptr, &host, &display, &screen) == 0) return false;
-  const std::string name = host;
-  std::free(host);
-  return serverAnswers(name, display, kSetupWait);
-}
-
-void open() {
-  const char* display = std::getenv("DISPLAY");
-  if (display == nullptr || display[0] == '\0') return;
-  if (!bindXcb(runtime::openLibrary("libxcb.so.1"))) return;
-  if (!displayAnswers()) return;
-  int screenNumber = 0;
-  xcb_connection_t* connection = xcb.connect(nullptr, &screenNumber);
-  const std::optional<xcb_window_t> root =
-      xcb.connection_has_error(connection) == 0 ? rootOf(connection, screenNumber) : std::nullopt;
-  if (!root) {
-    xcb.disconnect(connection);
-    return;
+// Shuts a socket down at a deadline unless dismissed first: xcb waits for
+// the answer to its connection set-up without limit, and a socket shut down
+// under it ends that wait with a failed connection. It works on a duplicate,
+// so the number it shuts down is never one that xcb has closed meanwhile.
+class Watchdog {
+ public:
+  Watchdog(int fd, Clock::time_point deadline) : fd_(fcntl(fd, F_DUPFD_CLOEXEC, 3)) {
+    if (fd_ < 0) return;
+    try {
+      thread_ = std::thread([this, deadline] { watch(deadline); });
+    } catch (const std::system_error&) {
+      close(fd_);
+      fd_ = -1;
+    }
   }
-  current = Session{&xcb, connection, *root};
+  // False when it could not start: there is no bound then.
+  bool armed() const { return fd_ >= 0; }
+  ~Watchdog() {
+    if (fd_ < 0) return;
+    {
+      const std::lock_guard<std::mutex> lock(mutex_);
+      dismissed_ = true;
+    }
+    woken_.notify_one();
+    thread_.join();
+    close(fd_);
+  }
+  Watchdog(const Watchdog&) = delete;
+  Watchdog& operator=(const Watchdog&) = delete;
+
+ private:
+  void watch(Clock::time_point deadline) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    if (!woken_.wait_until(lock, deadline, [this] { return dismissed_; })) shutdown(fd_, SHUT_RDWR);
+  }
+
+  int fd_;
+  std::mutex mutex_;
+  std::condition_variable woken_;
+  bool dismissed_ = false;
+  std::thread thread_;
+};
+
+// Standard error points at /dev/null while one lives: xcb writes the reason
+// of a refused connection there, and the programs never write there.
+class QuietErrors {
+ public:
+  QuietErrors() : saved_(fcntl(STDERR_FILENO, F_DUPFD_CLOEXEC, 3)) {
+    const int null = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+    if (null < 0) return;
+    dup2(null, STDERR_FILENO);
+    close(null);
+  }
+  ~QuietErrors() {
+    if (saved_ < 0) return;  // it was closed: /dev/null stays in its place
+    dup2(saved_, STDERR_FILENO);
+    close(saved_);
+  }
+  QuietErrors(const QuietErrors&) = delete;
+  QuietErrors& operator=(const QuietErrors&) = delete;
+
+ private:
+  int saved_;
+};
+
+// xcb's connection set-up on our socket `fd`, which xcb owns from then on;
+// a failed connection when it has not finished by the deadline, null (and
+// the socket closed) when no bound could be set.
+xcb_connection_t* setUp(int fd, std::optional<Authorization> authorization, Clock::time_point deadline) {
+  xcb_auth_info_t info{};
+  if (authorization) {
+    info = {static_cast<int>(authorization->name.size()), authorization->name.data(),
+            static_cast<int>(authorization->data.size()), authorization->data.data()};
+  }
+  const Watchdog watchdog(fd, deadline);
+  if (!watchdog.armed()) {
+    close(fd);
+    return nullptr;
+  }
+  const QuietErrors quiet;
+  return xcb.connect_to_fd(fd, authorization ? &info : nullptr);
 }
 
 }  // namespace
 
+bool displayNamed() {
+  static const bool named = [] {
+    const char* display = std::getenv("DISPLAY");
+    if (display == nullptr || display[0] == '\0') return false;
+    if (!bindXcb(runtime::openLibrary("libxcb.so.1"))) return false;
+    // A name xcb cannot make sense of is never worth a connection.
+    char* host = nullptr;
+    int number = 0;
+    if (xcb.parse_display(nullptr, &host, &number, nullptr) == 0) return false;
+    std::free(host);
+    return true;
+  }();
+  return named;
+}
+
+std::optional<Session> connect() {
+  const Clock::time_point deadline = Clock::now() + kSetupWait;
+  char* host = nullptr;
+  int display = 0;
+  int screen = 0;
+  if (!displayNamed() || xcb.parse_display(nullptr, &host, &display, &screen) == 0) return std::nullopt;
+  const std::string name = host;
+  std::free(host);
+  const int fd = connectToServer(name, display, deadline);
+  if (fd < 0) return std::nullopt;
+  xcb_connection_t* connection = setUp(fd, authorizationFor(fd, display), deadline);
+  if (connection == nullptr) return std::nullopt;
+  const std::optional<xcb_window_t> root =
+      xcb.connection_has_error(connection) == 0 ? rootOf(connection, screen) : std::nullopt;
+  if (!root) {
+    xcb.disconnect(connection);
+    return std::nullopt;
+  }
+  return Session{&xcb, connection, *root};
+}
+
+void adopt(const Session& x) {
+  dropSession();
+  current = x;
+}
+
 Session* session() {
   if (!opened) {
     opened = true;
-    open();
+    if (displayNamed()) {
+      if (std::optional<Session> x = connect()) adopt(*x);
+    }
   }
   return lost() ? nullptr : &current;
 }

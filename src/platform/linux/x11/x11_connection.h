@@ -16,7 +16,7 @@ namespace platform::x11 {
 // The entry points of libxcb.so.1 this backend calls, typed by its headers.
 struct Xcb {
   decltype(&::xcb_parse_display) parse_display;
-  decltype(&::xcb_connect) connect;
+  decltype(&::xcb_connect_to_fd) connect_to_fd;
   decltype(&::xcb_connection_has_error) connection_has_error;
   decltype(&::xcb_disconnect) disconnect;
   decltype(&::xcb_get_setup) get_setup;
@@ -25,6 +25,7 @@ struct Xcb {
   decltype(&::xcb_get_file_descriptor) get_file_descriptor;
   decltype(&::xcb_flush) flush;
   decltype(&::xcb_poll_for_event) poll_for_event;
+  decltype(&::xcb_poll_for_queued_event) poll_for_queued_event;
   decltype(&::xcb_poll_for_reply) poll_for_reply;
   decltype(&::xcb_get_input_focus) get_input_focus;
   decltype(&::xcb_get_extension_data) get_extension_data;
@@ -43,13 +44,28 @@ struct Session {
   bool stalled = false;  // a reply did not come in time
 };
 
-// The connection to the display that DISPLAY names, made on the first call.
-// Null when DISPLAY is unset or empty, libxcb is not installed, the display
-// cannot be reached or does not answer, or the connection has been dropped.
+// The process's connection to the display that DISPLAY names, made on the
+// first call. Null when DISPLAY is unset or empty, libxcb is not installed,
+// the display cannot be reached, does not answer or refuses us, or the
+// connection has been dropped (until adopt() gives it another).
 Session* session();
 
-// Closes the connection for good once it has failed (the server went away):
-// later calls of session() give null.
+// True when DISPLAY names a display in a form xcb reads and libxcb is there
+// to reach it; loads libxcb on the first call.
+bool displayNamed();
+
+// A new connection to the display DISPLAY names, set up within a bound of
+// about a second that covers the name's resolution, the connection and the
+// handshake; none when it fails or runs out of time. A server's refusal
+// writes nothing to standard error. Safe on any thread once displayNamed()
+// has said true.
+std::optional<Session> connect();
+
+// Makes `x` the process's connection, dropping the one before.
+void adopt(const Session& x);
+
+// Closes the connection once it has failed (the server went away or stalled):
+// session() gives null until adopt() is called.
 void dropSession();
 
 // True when the connection has failed or a reply did not come in time.

@@ -1,4 +1,4 @@
-#include "platform/linux/x11/x11_probe.h"
+#include "platform/linux/x11/x11_socket.h"
 
 #include <netdb.h>
 #include <poll.h>
@@ -6,7 +6,6 @@
 #include <sys/un.h>
 #include <unistd.h>
 
-#include <bit>
 #include <cerrno>
 #include <cstddef>
 #include <cstdint>
@@ -14,13 +13,6 @@
 
 namespace platform::x11 {
 namespace {
-
-using Clock = std::chrono::steady_clock;
-
-int millisecondsLeft(Clock::time_point deadline) {
-  const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
-  return left > 0 ? static_cast<int>(left) : 0;
-}
 
 // False when the time runs out first.
 bool waitFor(int fd, short events, Clock::time_point deadline) {
@@ -63,50 +55,74 @@ int connectLocal(int display, Clock::time_point deadline) {
   return -1;
 }
 
+// getaddrinfo's answer, or null when it fails or has not come by the
+// deadline. The request runs on a thread of the C library's; one still
+// running at the deadline is left to end on its own, and keeps its memory.
+addrinfo* resolve(const std::string& host, const std::string& port, Clock::time_point deadline) {
+  struct Request {
+    std::string host, port;
+    addrinfo hints{};
+    gaicb block{};
+  };
+  auto* request = new Request{host, port};
+  request->hints.ai_flags = AI_ADDRCONFIG | AI_NUMERICSERV;
+  request->hints.ai_socktype = SOCK_STREAM;
+  request->block.ar_name = request->host.c_str();
+  request->block.ar_service = request->port.c_str();
+  request->block.ar_request = &request->hints;
+  gaicb* list[] = {&request->block};
+  if (getaddrinfo_a(GAI_NOWAIT, list, 1, nullptr) != 0) {
+    delete request;
+    return nullptr;
+  }
+  while (gai_error(&request->block) == EAI_INPROGRESS) {
+    const int left = millisecondsLeft(deadline);
+    if (left == 0) {
+      if (gai_cancel(&request->block) == EAI_NOTCANCELED) return nullptr;
+      break;
+    }
+    const timespec wait{left / 1000, (left % 1000) * 1000000L};
+    const gaicb* waited[] = {&request->block};
+    gai_suspend(waited, 1, &wait);
+  }
+  addrinfo* result = gai_error(&request->block) == 0 ? request->block.ar_result : nullptr;
+  delete request;
+  return result;
+}
+
 int connectTcp(std::string host, int display, Clock::time_point deadline) {
   if (host.size() > 2 && host.front() == '[' && host.back() == ']') host = host.substr(1, host.size() - 2);
-  addrinfo hints{};
-  hints.ai_flags = AI_ADDRCONFIG | AI_NUMERICSERV;
-  hints.ai_socktype = SOCK_STREAM;
   const std::string port = std::to_string(static_cast<std::uint16_t>(6000 + display));
-  addrinfo* list = nullptr;
-  if (getaddrinfo(host.c_str(), port.c_str(), &hints, &list) != 0) return -1;
+  addrinfo* list = resolve(host, port, deadline);
   int fd = -1;
   for (const addrinfo* item = list; item != nullptr && fd < 0; item = item->ai_next) {
     fd = connectTo(item->ai_addr, item->ai_addrlen, deadline);
   }
-  freeaddrinfo(list);
+  if (list != nullptr) freeaddrinfo(list);
   return fd;
-}
-
-int connectToServer(const std::string& host, int display, Clock::time_point deadline) {
-  if (!host.empty() && host != "unix") return connectTcp(host, display, deadline);
-  const int fd = connectLocal(display, deadline);
-  if (fd >= 0 || !host.empty()) return fd;
-  return connectTcp("localhost", display, deadline);
-}
-
-// Sends a set-up request without authorization and waits for the first byte
-// of the answer: success, refusal and a demand for authentication all show
-// a server at work, and so does its closing the connection.
-bool answers(int fd, Clock::time_point deadline) {
-  const std::uint8_t byteOrder = std::endian::native == std::endian::little ? 'l' : 'B';
-  std::uint8_t request[12] = {byteOrder};
-  const std::uint16_t majorVersion = 11;  // minor version 0, no authorization
-  std::memcpy(request + 2, &majorVersion, sizeof majorVersion);
-  if (send(fd, request, sizeof request, MSG_NOSIGNAL) != static_cast<ssize_t>(sizeof request)) return false;
-  return waitFor(fd, POLLIN, deadline);
 }
 
 }  // namespace
 
-bool serverAnswers(const std::string& host, int display, std::chrono::milliseconds wait) {
-  const Clock::time_point deadline = Clock::now() + wait;
-  const int fd = connectToServer(host, display, deadline);
-  if (fd < 0) return false;
-  const bool answered = answers(fd, deadline);
-  close(fd);
-  return answered;
+int millisecondsLeft(Clock::time_point deadline) {
+  const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
+  return left > 0 ? static_cast<int>(left) : 0;
+}
+
+int connectToServer(std::string host, int display, Clock::time_point deadline) {
+  // A protocol before the host ("tcp/host"): unix means this machine's
+  // socket, any other TCP.
+  const std::size_t slash = host.rfind('/');
+  if (slash != std::string::npos) {
+    const bool local = host.compare(0, slash, "unix") == 0;
+    host = host.substr(slash + 1);
+    if (local) return connectLocal(display, deadline);
+    return connectTcp(host.empty() ? "localhost" : host, display, deadline);
+  }
+  if (!host.empty() && host != "unix") return connectTcp(host, display, deadline);
+  const int fd = connectLocal(display, deadline);
+  if (fd >= 0 || !host.empty()) return fd;
+  return connectTcp("localhost", display, deadline);
 }
 
 }  // namespace platform::x11
