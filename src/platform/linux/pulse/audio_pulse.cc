@@ -13,6 +13,7 @@
 #include <pulse/mainloop.h>
 #include <pulse/operation.h>
 #include <pulse/proplist.h>
+#include <pulse/subscribe.h>
 #include <pulse/utf8.h>
 
 #include <algorithm>
@@ -43,6 +44,12 @@ constexpr std::int32_t kUnspecified = 0x77686174;      // 'what': the server ref
 // 30 s for one that accepts connections but does not answer.
 constexpr auto kServerBound = std::chrono::seconds(1);
 
+// The part of that bound kept for the reply's own read when a new default
+// is slow to show, and the longest pause between two reads while waiting
+// for it should a change event not come.
+constexpr auto kReplyReserve = std::chrono::milliseconds(250);
+constexpr auto kRereadPause = std::chrono::milliseconds(50);
+
 // The libpulse entry points, typed by their header declarations.
 struct Pulse {
   decltype(pa_mainloop_new)* mainloopNew;
@@ -58,6 +65,8 @@ struct Pulse {
   decltype(pa_context_get_source_info_list)* sources;
   decltype(pa_context_get_server_info)* serverInfo;
   decltype(pa_context_set_default_sink)* setDefaultSink;
+  decltype(pa_context_set_subscribe_callback)* onEvent;
+  decltype(pa_context_subscribe)* subscribe;
   decltype(pa_operation_get_state)* operationState;
   decltype(pa_operation_cancel)* cancel;
   decltype(pa_operation_unref)* unref;
@@ -81,6 +90,8 @@ bool bindPulse(void* library, Pulse& pa) {
          bindSymbol(library, "pa_context_get_source_info_list", pa.sources) &&
          bindSymbol(library, "pa_context_get_server_info", pa.serverInfo) &&
          bindSymbol(library, "pa_context_set_default_sink", pa.setDefaultSink) &&
+         bindSymbol(library, "pa_context_set_subscribe_callback", pa.onEvent) &&
+         bindSymbol(library, "pa_context_subscribe", pa.subscribe) &&
          bindSymbol(library, "pa_operation_get_state", pa.operationState) &&
          bindSymbol(library, "pa_operation_cancel", pa.cancel) &&
          bindSymbol(library, "pa_operation_unref", pa.unref) &&
@@ -181,6 +192,12 @@ void onSuccess(pa_context*, int success, void* userdata) {
   outcome.success = success != 0;
 }
 
+void onServerChange(pa_context*, pa_subscription_event_type_t, std::uint32_t, void* userdata) {
+  *static_cast<bool*>(userdata) = true;
+}
+
+class Operations;
+
 // The one connection of the run.
 class Server {
  public:
@@ -200,6 +217,9 @@ class Server {
   template <typename Done>
   bool waitUntil(Done done);
   void fail();
+  bool watchServer(Operations& operations);
+  void awaitDefault(const std::string& sink);
+  bool pause(std::chrono::steady_clock::time_point until);
 
   enum class State { unopened, ready, failed };
   State state_ = State::unopened;
@@ -208,6 +228,7 @@ class Server {
   pa_context* context_ = nullptr;
   std::chrono::steady_clock::time_point deadline_;
   std::optional<Snapshot> snapshot_;
+  bool serverChanged_ = false;  // a server change event came since it was cleared
 };
 
 // Releases the operations of one request; one still running when the
@@ -310,11 +331,60 @@ bool Server::setDefaultSink(const std::string& sink) {
   snapshot_.reset();
   Outcome outcome;
   Operations operations(pa_);
-  if (!operations.add(pa_.setDefaultSink(context_, sink.c_str(), onSuccess, &outcome))) {
+  if (!watchServer(operations) ||
+      !operations.add(pa_.setDefaultSink(context_, sink.c_str(), onSuccess, &outcome))) {
     fail();
     return false;
   }
-  return wait(outcome) && outcome.success;
+  if (!wait(outcome) || !outcome.success) return false;
+  awaitDefault(sink);
+  return true;
+}
+
+// Asks for the server's change events (the default sink is the server's),
+// without waiting for the answer: the server handles requests in order.
+bool Server::watchServer(Operations& operations) {
+  pa_.onEvent(context_, onServerChange, &serverChanged_);
+  return operations.add(pa_.subscribe(context_, PA_SUBSCRIPTION_MASK_SERVER, nullptr, nullptr));
+}
+
+// A server may acknowledge a new default before it is in effect (on
+// pipewire-pulse the session manager makes it so a moment later), so the
+// server is read again after each change event, or a short pause, until its
+// default is `sink`. A server that is slow to show it keeps the reply's
+// share of the bound, and the reply then reads it as it is.
+void Server::awaitDefault(const std::string& sink) {
+  const auto until = deadline_ - kReplyReserve;
+  for (;;) {
+    serverChanged_ = false;
+    const Snapshot* read = snapshot();
+    if (read == nullptr || read->defaultSink == sink) return;
+    snapshot_.reset();
+    if (!pause(until)) return;
+  }
+}
+
+// Runs the main loop until a change event, a short pause or `until`; false
+// at `until` or when the connection failed.
+bool Server::pause(std::chrono::steady_clock::time_point until) {
+  const auto now = std::chrono::steady_clock::now();
+  if (now >= until) return false;
+  const auto end = std::min(until, now + kRereadPause);
+  while (!serverChanged_) {
+    if (!PA_CONTEXT_IS_GOOD(pa_.contextState(context_))) {
+      fail();
+      return false;
+    }
+    const auto left =
+        std::chrono::duration_cast<std::chrono::microseconds>(end - std::chrono::steady_clock::now());
+    if (left.count() <= 0) return true;
+    if (pa_.prepare(loop_, static_cast<int>(left.count())) < 0 || pa_.poll(loop_) < 0 ||
+        pa_.dispatch(loop_) < 0) {
+      fail();
+      return false;
+    }
+  }
+  return true;
 }
 
 Server& server() {
