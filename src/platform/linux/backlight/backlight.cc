@@ -11,7 +11,6 @@
 #include <cmath>
 #include <cstdlib>
 #include <string_view>
-#include <tuple>
 
 // Paths are plain strings and folders are read with the C library's calls:
 // std::filesystem would add a megabyte of the C++ runtime to the control
@@ -136,11 +135,40 @@ int typeRank(const std::optional<std::string>& type) {
   return 3;
 }
 
-struct Candidate {
-  int nearness;  // 0 under the connector, 1 under its GPU, 2 elsewhere
-  int type;
-  std::string name;
-};
+// The devices of the best type among `names`: firmware, then platform,
+// then raw, then any other.
+std::vector<std::string> bestTyped(const std::string& folder, const std::vector<std::string>& names) {
+  std::vector<std::string> best;
+  int bestRank = INT_MAX;
+  for (const std::string& name : names) {
+    const int rank = typeRank(readLine(join(folder, name + "/type")));
+    if (rank < bestRank) {
+      best.clear();
+      bestRank = rank;
+    }
+    if (rank == bestRank) best.push_back(name);
+  }
+  return best;
+}
+
+// Among devices of one type, the one under the panel's connector, else
+// under its GPU, else the first by name.
+std::string nearest(const std::string& root, const Connector& connector, std::vector<std::string> names) {
+  std::sort(names.begin(), names.end());
+  const std::string folder = backlightFolder(root);
+  const std::string connectorPath = realPath(join(drmFolder(root), connector.name));
+  std::optional<std::string> gpuPath;
+  std::optional<std::string> underGpu;
+  for (const std::string& name : names) {
+    const std::string device = realPath(join(folder, name));
+    if (isUnder(device, connectorPath)) return name;
+    if (underGpu) continue;
+    // The GPU's path is resolved only once a device is not under the connector.
+    if (!gpuPath) gpuPath = realPath(join(drmFolder(root), connector.name + "/device/device"));
+    if (isUnder(device, *gpuPath)) underGpu = name;
+  }
+  return underGpu ? *underGpu : names.front();
+}
 
 }  // namespace
 
@@ -175,37 +203,15 @@ std::optional<std::string> backlightOf(const std::string& root, DisplayId displa
 std::optional<std::string> backlightOf(const std::string& root, const Connector& connector) {
   if (!connector.builtin) return std::nullopt;
   // Each sysfs read is a few system calls, which cost a run more than the
-  // rest of its work: a lone device is the choice without a look at it, the
-  // GPU's path is resolved only for a device that is not under the
-  // connector, and types are read only where there is still a choice.
+  // rest of its work: a lone device is the choice without a look at it,
+  // types are read only where there is a choice, and paths are resolved only
+  // where devices of the best type still tie.
   const std::string folder = backlightFolder(root);
   const std::vector<std::string> names = folderNames(folder);
   if (names.size() <= 1) return names.empty() ? std::nullopt : std::optional(names.front());
-  const std::string connectorPath = realPath(join(drmFolder(root), connector.name));
-  std::optional<std::string> gpuPath;
-  std::vector<Candidate> candidates;
-  for (const std::string& name : names) {
-    const std::string device = realPath(join(folder, name));
-    int nearness = 0;
-    if (!isUnder(device, connectorPath)) {
-      if (!gpuPath) gpuPath = realPath(join(drmFolder(root), connector.name + "/device/device"));
-      nearness = isUnder(device, *gpuPath) ? 1 : 2;
-    }
-    candidates.push_back({nearness, 0, name});
-  }
-  // Devices near the panel are the only choices once there is one.
-  const bool anyNear =
-      std::any_of(candidates.begin(), candidates.end(), [](const Candidate& c) { return c.nearness < 2; });
-  if (anyNear) std::erase_if(candidates, [](const Candidate& c) { return c.nearness == 2; });
-  if (candidates.empty()) return std::nullopt;
-  if (candidates.size() == 1) return candidates.front().name;
-  for (Candidate& candidate : candidates)
-    candidate.type = typeRank(readLine(join(folder, candidate.name + "/type")));
-  const auto best =
-      std::min_element(candidates.begin(), candidates.end(), [](const Candidate& a, const Candidate& b) {
-        return std::tie(a.type, a.nearness, a.name) < std::tie(b.type, b.nearness, b.name);
-      });
-  return best->name;
+  const std::vector<std::string> best = bestTyped(folder, names);
+  if (best.size() == 1) return best.front();
+  return nearest(root, connector, best);
 }
 
 namespace {
