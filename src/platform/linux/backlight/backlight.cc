@@ -32,13 +32,11 @@ std::string drmFolder(const std::string& root) { return join(root, "sys/class/dr
 
 std::string backlightFolder(const std::string& root) { return join(root, "sys/class/backlight"); }
 
-// The names in `folder`, without "." and ".."; none when it cannot be read.
-// Read straight into a buffer on the stack: opendir would allocate 32 KiB
-// for these few names, a cost that shows in a run this short.
-std::vector<std::string> folderNames(const std::string& folder) {
+// The names in the open folder `fd`, without "." and "..". Read straight
+// into a buffer on the stack: opendir would allocate 32 KiB for these few
+// names, a cost that shows in a run this short.
+std::vector<std::string> namesIn(int fd) {
   std::vector<std::string> names;
-  const int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) return names;
   alignas(dirent64) char buffer[4096];
   ssize_t length;
   while ((length = getdents64(fd, buffer, sizeof buffer)) > 0) {
@@ -49,13 +47,23 @@ std::vector<std::string> folderNames(const std::string& folder) {
       at += entry->d_reclen;
     }
   }
+  return names;
+}
+
+// The names in `folder`; none when it cannot be read.
+std::vector<std::string> folderNames(const std::string& folder) {
+  const int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return {};
+  std::vector<std::string> names = namesIn(fd);
   close(fd);
   return names;
 }
 
-// The first line of a small sysfs file, without its line feed.
-std::optional<std::string> readLine(const std::string& path) {
-  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+// The first line of a small sysfs file, without its line feed; `path` is
+// taken from the open folder `folder` (or the working folder, AT_FDCWD), so
+// that the files of one folder are found without walking its path again.
+std::optional<std::string> readLineAt(int folder, const std::string& path) {
+  const int fd = openat(folder, path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return std::nullopt;
   char buffer[64];
   const ssize_t length = read(fd, buffer, sizeof buffer);
@@ -64,6 +72,8 @@ std::optional<std::string> readLine(const std::string& path) {
   std::string text(buffer, static_cast<size_t>(length));
   return text.substr(0, text.find('\n'));
 }
+
+std::optional<std::string> readLine(const std::string& path) { return readLineAt(AT_FDCWD, path); }
 
 // A whole decimal number, the whole text.
 std::optional<std::uint32_t> number(const std::optional<std::string>& text) {
@@ -172,23 +182,37 @@ std::string nearest(const std::string& root, const Connector& connector, std::ve
 
 }  // namespace
 
-DisplayId connectorId(const std::string& root, const std::string& name) {
+namespace {
+
+// The id of connector `name` in the open folder `drm`.
+DisplayId connectorIdAt(int drm, const std::string& name) {
   const auto card = cardNumber(name);
-  const auto object = number(readLine(join(drmFolder(root), name + "/connector_id")));
+  const auto object = number(readLineAt(drm, name + "/connector_id"));
   if (card && object && *card < 255 && *object > 0 && *object < (1u << 24)) {
     return (*card + 1) << 24 | *object;
   }
   return nameHash(name);
 }
 
+}  // namespace
+
+DisplayId connectorId(const std::string& root, const std::string& name) {
+  const int drm = open(drmFolder(root).c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+  const DisplayId id = connectorIdAt(drm, name);
+  if (drm >= 0) close(drm);
+  return id;
+}
+
 std::vector<Connector> connectedConnectors(const std::string& root) {
   std::vector<Connector> connectors;
-  const std::string folder = drmFolder(root);
-  for (const std::string& name : folderNames(folder)) {
+  const int drm = open(drmFolder(root).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (drm < 0) return connectors;
+  for (const std::string& name : namesIn(drm)) {
     if (!cardNumber(name)) continue;  // card0, renderD128, version
-    if (readLine(join(folder, name + "/status")) != "connected") continue;
-    connectors.push_back({name, connectorId(root, name), isBuiltinType(connectorType(name))});
+    if (readLineAt(drm, name + "/status") != "connected") continue;
+    connectors.push_back({name, connectorIdAt(drm, name), isBuiltinType(connectorType(name))});
   }
+  close(drm);
   std::sort(connectors.begin(), connectors.end(),
             [](const Connector& a, const Connector& b) { return a.name < b.name; });
   return connectors;
