@@ -5,6 +5,7 @@ Everything lives in a fresh temporary folder: the server's socket, its home,
 its log. Clients are given an environment that names only that server, so no
 test ever reaches the sound server of the user running it."""
 
+import ctypes
 import os
 import shutil
 import signal
@@ -20,6 +21,7 @@ KNOBWERK = str(BUILD_DIR / "bin" / "Knobwerk")
 
 READY_TRIES = 200  # pactl calls, 50 ms apart at most
 NOBODY = 65534
+PR_SET_PDEATHSIG = 1
 
 
 def short_folder():
@@ -57,6 +59,12 @@ def run_as_user(folder, command, env):
             os.chown(path, NOBODY, NOBODY, follow_symlinks=False)
         command = ["setpriv", f"--reuid={NOBODY}", f"--regid={NOBODY}", "--clear-groups", *command]
     return subprocess.run(command, capture_output=True, env=env, cwd=folder, timeout=10)
+
+
+def end_with_parent():
+    """In a daemon about to start: the kernel ends it when the test that
+    started it dies without stopping it (killed on a timeout, say)."""
+    ctypes.CDLL(None, use_errno=True).prctl(PR_SET_PDEATHSIG, signal.SIGKILL)
 
 
 def description_value(text):
@@ -126,7 +134,8 @@ class PulseServer:
         self.process = subprocess.Popen(
             ["pulseaudio", "-n", "--daemonize=no", "--system=no", "--exit-idle-time=-1", "--realtime=no",
              "--high-priority=no", "-F", str(script), f"--log-target=file:{self.folder / 'pulse.log'}"],
-            stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, env=server_env)
+            stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, env=server_env,
+            preexec_fn=end_with_parent)
         self._wait_until_ready()
 
     def _wait_until_ready(self):
@@ -308,14 +317,26 @@ class PipeWireServer(PulseServer):
         return self.folder / "bus"
 
     def _daemon_env(self):
+        # The private session bus, and a system bus that is not there: the
+        # daemons would ask the machine's for real-time scheduling or devices.
         return isolated_env(self.folder, DBUS_SESSION_BUS_ADDRESS=f"unix:path={self.bus_path}",
-                            PIPEWIRE_LOG_SYSTEMD="false", DISABLE_RTKIT="1")
+                            DBUS_SYSTEM_BUS_ADDRESS="unix:path=/nonexistent/system_bus_socket",
+                            PIPEWIRE_LOG_SYSTEMD="false")
+
+    def _configure_session_manager(self):
+        # Only the test's own devices: no sound card, camera or Bluetooth
+        # device of the machine is opened.
+        config = self.folder / "config" / "wireplumber"
+        for folder, monitors in [("main.lua.d", ["alsa", "v4l2", "libcamera"]), ("bluetooth.lua.d", ["bluez"])]:
+            (config / folder).mkdir(parents=True, exist_ok=True)
+            (config / folder / "60-test-devices-only.lua").write_text(
+                "".join(f"{monitor}_monitor.enabled = false\n" for monitor in monitors))
 
     def _spawn(self, command, ready, name):
         log = open(self.folder / f"{name}.log", "wb")
         with log:
             process = subprocess.Popen(command, stdin=subprocess.DEVNULL, stdout=log, stderr=log,
-                                       env=self._daemon_env())
+                                       env=self._daemon_env(), preexec_fn=end_with_parent)
         self.processes.append(process)
         for _ in range(READY_TRIES):
             if process.poll() is not None:
@@ -327,6 +348,7 @@ class PipeWireServer(PulseServer):
 
     def _start(self):
         (self.folder / "bus.conf").write_text(SESSION_BUS_CONFIG.format(path=self.bus_path))
+        self._configure_session_manager()
         self._spawn(["dbus-daemon", "--nofork", "--nopidfile", f"--config-file={self.folder / 'bus.conf'}"],
                     self.bus_path.exists, "dbus")
         self._spawn(["pipewire"], (self.runtime / "pipewire-0").exists, "pipewire")
