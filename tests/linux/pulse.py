@@ -228,11 +228,9 @@ class PulseServer:
     def knobwerk(self, *args):
         return knobwerk(self.env, *args)
 
-    def stop(self):
-        self.process.send_signal(signal.SIGSTOP)
-
-    def resume(self):
-        self.process.send_signal(signal.SIGCONT)
+    def daemons(self):
+        """{name: process} of the daemons that make up the server."""
+        return {"pulseaudio": self.process}
 
 
 class SilentServer:
@@ -411,12 +409,9 @@ class PipeWireServer(PulseServer):
                 return node
         raise AssertionError(f"no node {name}")
 
-    def stop(self):
-        """Stops pipewire-pulse, the server that clients talk to."""
-        self.processes[-1].send_signal(signal.SIGSTOP)
-
-    def resume(self):
-        self.processes[-1].send_signal(signal.SIGCONT)
+    def daemons(self):
+        # The bus is the test's, not part of the server.
+        return {process.args[0]: process for process in self.processes[1:]}
 
     def add_device(self, name, text, media_class="Audio/Sink"):
         properties = [f"factory.name=support.null-audio-sink node.name={name}", f"media.class={media_class}",
