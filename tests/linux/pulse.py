@@ -394,8 +394,11 @@ class PipeWireServer(PulseServer):
         # moment after the sink goes.
         subprocess.run(["pw-cli", "destroy", str(self.node_id(name))], capture_output=True,
                        env=self._daemon_env(), timeout=10, check=True)
-        self.wait_for(lambda: name not in self.indices("sinks") and self.default_sink() != name,
-                      f"{name} gone")
+
+        def settled():
+            sinks = self.indices("sinks")
+            return name not in sinks and self.default_sink() in sinks
+        self.wait_for(settled, f"{name} gone and another sink the default")
 
     def node_id(self, name):
         listing = subprocess.run(["pw-cli", "ls", "Node"], capture_output=True, env=self._daemon_env(),
