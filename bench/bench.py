@@ -155,7 +155,7 @@ PACTL_LIST = ["pactl list short sinks", "pactl get-default-sink"]
 def switches(commands):
     """One command that runs `commands` in turn: two switches of the default
     output, there and back, so that every run changes it."""
-    return "sh -c " + shlex.quote("; ".join(commands) + " >/dev/null")
+    return "sh -c " + shlex.quote("; ".join(commands))
 
 
 def sound_group(knob, server):
