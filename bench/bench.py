@@ -176,12 +176,37 @@ def laptop_group(knob, env, scratch):
     backlight is ever in reach. None where no namespace can be made."""
     if not sysfs_fixture.namespaces_work():
         return None
-    tree = sysfs_fixture.laptop(scratch / "laptop")
-    for number, name in enumerate(("DP-2", "DP-3", "HDMI-A-1", "HDMI-A-2")):
-        tree.connector(name, "disconnected", 110 + number)
+    tree = free_connectors(sysfs_fixture.laptop(scratch / "laptop"))
     in_laptop = sysfs_fixture.in_namespace([], "/sys", tree.sys, True)
     checked_output(f"{knob} brightness", env, '{"brightness":0.25}', prefix=in_laptop)
     return Group(env, ["/bin/true", f"{knob} brightness"], prefix=in_laptop)
+
+
+def free_connectors(tree):
+    """`tree` with four more connectors, none connected."""
+    for number, name in enumerate(("DP-2", "DP-3", "HDMI-A-1", "HDMI-A-2")):
+        tree.connector(name, "disconnected", 110 + number)
+    return tree
+
+
+def sysfs_opens(knob, env, scratch):
+    """{machine: the files and folders `Knobwerk brightness` opens} on two
+    laptop fixtures (the timed one, and the same with an ACPI device beside
+    the GPU's).
+    None where no namespace can be made. The loader's own files are not
+    counted; everything else the run opens is under /sys."""
+    if not sysfs_fixture.namespaces_work():
+        return None
+    opens = {}
+    for label, build in (("laptop", sysfs_fixture.laptop), ("laptop with ACPI", sysfs_fixture.laptop_with_acpi)):
+        tree = free_connectors(build(scratch / f"opens-{build.__name__}"))
+        trace = scratch / f"{build.__name__}.strace"
+        command = ["strace", "-qq", "-e", "trace=open,openat", "-o", str(trace), knob, "brightness"]
+        subprocess.run(sysfs_fixture.in_namespace(command, "/sys", tree.sys, True), env=env,
+                       capture_output=True, timeout=WAIT, check=True)
+        calls = trace.read_text().splitlines()
+        opens[label] = sum(1 for call in calls if not any(f'"{place}' in call for place in ("/etc/", "/lib", "/usr/")))
+    return opens
 
 
 def start_display(stack):
@@ -407,6 +432,7 @@ def main():
 
         print(f"timing start to exit ({ROUNDS} rounds of {RUNS} runs per command)...", flush=True)
         alone, laptop, sound, screen = start_to_exit(build, stack, scratch)
+        opens = sysfs_opens(program(build, "Knobwerk"), alone.env, scratch)
 
         print(f"timing the watcher ({LATENCY_RUNS} runs of {EVENTS} events each, then {IDLE_SECONDS} s idle)...",
               flush=True)
@@ -431,6 +457,8 @@ def main():
                   1.15)
     else:
         table.row("Knobwerk brightness, a laptop's /sys (fixture)", "not measured: needs a mount namespace (root)")
+    if opens:
+        table.row("  sysfs files and folders it opens", ", ".join(f"{n} ({label})" for label, n in opens.items()))
     ratio_row(table, "Knobwerk outputs, no sound server", alone, [f"{knob} outputs"], true)
     ratio_row(table, "Brimgauge, no X display", alone, [brim], true, 1.3)
 
