@@ -224,6 +224,22 @@ class FaultyServerTests:
             self.assertEqual(self.reply(server.knobwerk("outputs")), expected)
 
 
+class DefaultNeverEffectiveTest(KnobwerkTestCase):
+    def test_the_reply_shows_the_server_as_it_is_once_the_wait_is_over(self):
+        # pipewire-pulse acknowledges each set, and without the session
+        # manager's part that makes it effective it keeps reporting no
+        # default: the wait ends within the run's bound, and the reply reads
+        # the server as it is then.
+        with pulse.PipeWireServer(sinks=SINKS[:2], makes_defaults=False) as server:
+            ids = {name: sink_id(index) for name, index in server.indices("sinks").items()}
+            outputs = [{"id": ids[name], "name": text} for name, text in SINKS[:2]]
+            for name in ["headphones", "speakers"]:
+                with self.subTest(sink=name):
+                    reply = self.reply(server.knobwerk("output", str(ids[name])))
+                    self.assertEqual(reply, {"current": None, "outputs": outputs})
+                    self.assertNotIn(server.default_sink(), ids)
+
+
 class UnreachableServerTest(KnobwerkTestCase):
     def test_no_server_gives_the_null_reply(self):
         cases = {"named socket": True, "default place": False}

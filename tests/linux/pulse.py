@@ -292,10 +292,12 @@ class PipeWireServer(PulseServer):
     """pipewire, wireplumber and pipewire-pulse with the given null sinks and
     sources, on a private session bus (without one wireplumber never sets a
     default sink). Devices are made with pw-cli: pipewire-pulse's
-    load-module cuts a description at its first space."""
+    load-module cuts a description at its first space. `makes_defaults`
+    False leaves out wireplumber's part that makes a default effective."""
 
-    def __init__(self, sinks=(), sources=(), default=None):
+    def __init__(self, sinks=(), sources=(), default=None, makes_defaults=True):
         super().__init__(sinks, sources, default)
+        self.makes_defaults = makes_defaults
         self.processes = []
 
     def close(self):
@@ -329,6 +331,9 @@ class PipeWireServer(PulseServer):
             (config / folder).mkdir(parents=True, exist_ok=True)
             (config / folder / "60-test-devices-only.lua").write_text(
                 "".join(f"{monitor}_monitor.enabled = false\n" for monitor in monitors))
+        if not self.makes_defaults:
+            # The session manager then never makes a requested default effective.
+            (config / "main.lua.d" / "61-no-defaults.lua").write_text("device_defaults.enabled = false\n")
 
     def _spawn(self, command, ready, name):
         log = open(self.folder / f"{name}.log", "wb")
