@@ -4,7 +4,7 @@ beside its target, all from one run on this machine.
 Usage: /usr/bin/python3 bench/bench.py BUILD_DIR  (bench/run.sh builds
 BUILD_DIR and runs this). Debian's python3 is needed for its Xlib module.
 
-The private PulseAudio, Xvfb and sway it starts are always stopped. A missed
+The private PulseAudio, PipeWire, Xvfb and sways it starts are always stopped. A missed
 target is reported, not an error: the status is nonzero only when something
 could not be measured."""
 
@@ -137,11 +137,10 @@ def start_to_exit(build, stack, scratch):
     checked_output(f"{knob} outputs", quiet, '{"current":null,"outputs":[]}')
     checked_output(brim, quiet, '{"notched":false}')
 
-    server = stack.enter_context(pulse.PulseServer(
+    sound = {label: sound_group(knob, stack.enter_context(server_class(
         sinks=[("speakers", "Built-in Speakers"), ("display", "Studio Display \"HDMI\" / DP")],
-        sources=[("mic", "Built-in Microphone")], default="speakers"))
-    sound = Group(server.env, [f"{knob} outputs", "pactl list short sinks", "pactl get-default-sink"])
-    checked_output(f"{knob} outputs", server.env, '"name":"Studio Display \\"HDMI\\" \\/ DP"')
+        sources=[("mic", "Built-in Microphone")], default="speakers")))
+        for label, server_class in SOUND_SERVERS.items()}
 
     display_env = dict(quiet, DISPLAY=start_display(stack))
     screen = Group(display_env, [brim, "xrandr --listmonitors"])
@@ -155,11 +154,32 @@ def start_to_exit(build, stack, scratch):
     checked_output(brim, wayland_env, '"screenWidth":1512')
 
     laptop = laptop_group(knob, quiet, scratch)
-    groups = [alone, sound, screen, outputs] + ([laptop] if laptop else [])
+    groups = [alone, *sound.values(), screen, outputs] + ([laptop] if laptop else [])
     for number in range(ROUNDS):
         for group in groups:
             group.round(number, scratch)
     return alone, laptop, sound, screen, outputs
+
+
+SOUND_SERVERS = {"PulseAudio": pulse.PulseServer, "PipeWire": pulse.PipeWireServer}
+PACTL_LIST = ["pactl list short sinks", "pactl get-default-sink"]
+
+
+def switches(commands):
+    """One command that runs `commands` in turn: two switches of the default
+    output, there and back, so that every run changes it."""
+    return "sh -c " + shlex.quote("; ".join(commands))
+
+
+def sound_group(knob, server):
+    """`Knobwerk outputs` and `output <id>` against pactl's calls that do the
+    same, on one sound server."""
+    ids = {name: 2 * index + 2 for name, index in server.indices("sinks").items()}
+    checked_output(f"{knob} outputs", server.env, '"name":"Studio Display \\"HDMI\\" \\/ DP"')
+    knob_switches = switches([f"{knob} output {ids[name]}" for name in ("display", "speakers")])
+    pactl_switches = switches([c for name in ("display", "speakers")
+                               for c in (f"pactl set-default-sink {name}", *PACTL_LIST)])
+    return Group(server.env, [f"{knob} outputs", *PACTL_LIST, knob_switches, pactl_switches])
 
 
 def laptop_group(knob, env, scratch):
@@ -169,12 +189,37 @@ def laptop_group(knob, env, scratch):
     backlight is ever in reach. None where no namespace can be made."""
     if not sysfs_fixture.namespaces_work():
         return None
-    tree = sysfs_fixture.laptop(scratch / "laptop")
-    for number, name in enumerate(("DP-2", "DP-3", "HDMI-A-1", "HDMI-A-2")):
-        tree.connector(name, "disconnected", 110 + number)
+    tree = free_connectors(sysfs_fixture.laptop(scratch / "laptop"))
     in_laptop = sysfs_fixture.in_namespace([], "/sys", tree.sys, True)
     checked_output(f"{knob} brightness", env, '{"brightness":0.25}', prefix=in_laptop)
     return Group(env, ["/bin/true", f"{knob} brightness"], prefix=in_laptop)
+
+
+def free_connectors(tree):
+    """`tree` with four more connectors, none connected."""
+    for number, name in enumerate(("DP-2", "DP-3", "HDMI-A-1", "HDMI-A-2")):
+        tree.connector(name, "disconnected", 110 + number)
+    return tree
+
+
+def sysfs_opens(knob, env, scratch):
+    """{machine: the files and folders `Knobwerk brightness` opens} on two
+    laptop fixtures (the timed one, and the same with an ACPI device beside
+    the GPU's).
+    None where no namespace can be made. The loader's own files are not
+    counted; everything else the run opens is under /sys."""
+    if not sysfs_fixture.namespaces_work():
+        return None
+    opens = {}
+    for label, build in (("laptop", sysfs_fixture.laptop), ("laptop with ACPI", sysfs_fixture.laptop_with_acpi)):
+        tree = free_connectors(build(scratch / f"opens-{build.__name__}"))
+        trace = scratch / f"{build.__name__}.strace"
+        command = ["strace", "-qq", "-e", "trace=open,openat", "-o", str(trace), knob, "brightness"]
+        subprocess.run(sysfs_fixture.in_namespace(command, "/sys", tree.sys, True), env=env,
+                       capture_output=True, timeout=WAIT, check=True)
+        loader = ('"/etc/', '"/lib', '"/usr/')
+        opens[label] = sum(1 for call in trace.read_text().splitlines() if not any(p in call for p in loader))
+    return opens
 
 
 def start_display(stack):
@@ -531,6 +576,7 @@ def main():
 
         print(f"timing start to exit ({ROUNDS} rounds of {RUNS} runs per command)...", flush=True)
         alone, laptop, sound, screen, outputs = start_to_exit(build, stack, scratch)
+        opens = sysfs_opens(program(build, "Knobwerk"), alone.env, scratch)
 
         print(f"timing the watcher ({LATENCY_RUNS} runs of {EVENTS} events each, then {IDLE_SECONDS} s idle)...",
               flush=True)
@@ -558,16 +604,23 @@ def main():
     ratio_row(table, "Knobwerk brightness (here: no DRM, no backlight)", alone, [f"{knob} brightness"], true, 1.3)
     if laptop:
         ratio_row(table, "Knobwerk brightness, a laptop's /sys (fixture)", laptop, [f"{knob} brightness"], true,
-                  1.3)
+                  1.15)
     else:
         table.row("Knobwerk brightness, a laptop's /sys (fixture)", "not measured: needs a mount namespace (root)")
+    if opens:
+        table.row("  sysfs files and folders it opens", ", ".join(f"{n} ({label})" for label, n in opens.items()))
     ratio_row(table, "Knobwerk outputs, no sound server", alone, [f"{knob} outputs"], true)
     ratio_row(table, "Brimgauge, no X display", alone, [brim], true, 1.3)
 
     table.section("Start to exit against the tool a user would call, CPU time (wall time)")
-    pactl = ["pactl list short sinks", "pactl get-default-sink"]
-    ratio_row(table, "Knobwerk outputs / pactl sink list + default", sound, [f"{knob} outputs"], pactl, 1,
-              strict=True, note=f"  [pactl {sound.cpu_ms(pactl):.2f} ms CPU]")
+    for label, group in sound.items():
+        ratio_row(table, f"Knobwerk outputs / pactl sink list + default, {label}", group, [f"{knob} outputs"],
+                  PACTL_LIST, 1, strict=True, note=f"  [pactl {group.cpu_ms(PACTL_LIST):.2f} ms CPU]")
+        knob_switches, pactl_switches = group.commands[-2:]
+        ratio_row(table, f"Knobwerk output <id> / pactl set + sink list + default, {label}", group,
+                  [knob_switches], [pactl_switches],
+                  note=f"  [two switches: {group.wall_ms([knob_switches]):.1f} ms / "
+                       f"{group.wall_ms([pactl_switches]):.1f} ms wall]")
     xrandr = ["xrandr --listmonitors"]
     ratio_row(table, "Brimgauge / xrandr --listmonitors, on Xvfb", screen, [brim], xrandr, 1, strict=True,
               note=f"  [xrandr {screen.cpu_ms(xrandr):.2f} ms CPU]")

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Measures the native Linux programs' speed and prints each figure beside its
 # target. Installs what is missing, builds an optimised tree of its own
-# (build-bench), starts a private PulseAudio and Xvfb and stops them again.
+# (build-bench), starts a private PulseAudio, PipeWire and Xvfb and stops them again.
 # Exits nonzero only when something could not be measured.
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."

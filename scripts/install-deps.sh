@@ -43,6 +43,9 @@ install_missing -- libgnustep-base-dev libgnustep-gui-dev gnustep-make libobjc-1
 # opened at run time), a sound server and pactl for the tests. Without
 # recommends, which for the server are a login manager and a user bus.
 install_missing --no-install-recommends -- pkg-config libpulse-dev pulseaudio pulseaudio-utils
+# The second test server: PipeWire with its session manager and its
+# PulseAudio service, pw-cli to make devices, a private session bus.
+install_missing --no-install-recommends -- pipewire pipewire-pulse wireplumber pipewire-bin dbus-daemon
 
 # Linux display brightness: libsystemd's headers for the build (the library
 # is opened at run time); a private system bus and a logind stand-in to test.

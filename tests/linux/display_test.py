@@ -60,6 +60,12 @@ class NativeBrightnessTest(unittest.TestCase):
                 self.assertReply(knobwerk(tree, "brightness", *args), level)
                 self.assertEqual(tree.brightness("intel_backlight"), written)
 
+    def test_the_firmware_interface_goes_before_the_gpus_device(self):
+        tree = self.machine(fixture.laptop_with_acpi, "acpi")
+        self.assertReply(knobwerk(tree, "brightness"), single(3 / 15))
+        self.assertReply(knobwerk(tree, "brightness", "0.6"), single(9 / 15))
+        self.assertEqual((tree.brightness("acpi_video0"), tree.brightness("intel_backlight")), ("9", "250\n"))
+
     def test_machines_without_a_lit_panel_reply_null(self):
         for build in [fixture.desktop, fixture.panel_without_backlight, fixture.no_display]:
             for args in [("brightness",), ("brightness", "0.5")]:

@@ -67,6 +67,15 @@ def laptop(folder, brightness=250, max_brightness=1000):
     return tree
 
 
+def laptop_with_acpi(folder):
+    """The laptop, with the firmware's ACPI interface registered beside the
+    GPU's own device (older kernels, or acpi_backlight=video)."""
+    tree = laptop(folder)
+    tree.backlight("devices/LNXSYSTM:00/LNXSYBUS:00/PNP0A08:00/LNXVIDEO:00/backlight", "acpi_video0", "firmware",
+                   3, 15)
+    return tree
+
+
 def desktop(folder):
     """External monitors only, and a firmware backlight interface that lights nothing."""
     tree = Tree(folder)

@@ -11,7 +11,6 @@
 #include <cmath>
 #include <cstdlib>
 #include <string_view>
-#include <tuple>
 
 // Paths are plain strings and folders are read with the C library's calls:
 // std::filesystem would add a megabyte of the C++ runtime to the control
@@ -33,13 +32,11 @@ std::string drmFolder(const std::string& root) { return join(root, "sys/class/dr
 
 std::string backlightFolder(const std::string& root) { return join(root, "sys/class/backlight"); }
 
-// The names in `folder`, without "." and ".."; none when it cannot be read.
-// Read straight into a buffer on the stack: opendir would allocate 32 KiB
-// for these few names, a cost that shows in a run this short.
-std::vector<std::string> folderNames(const std::string& folder) {
+// The names in the open folder `fd`, without "." and "..". Read straight
+// into a buffer on the stack: opendir would allocate 32 KiB for these few
+// names, a cost that shows in a run this short.
+std::vector<std::string> namesIn(int fd) {
   std::vector<std::string> names;
-  const int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) return names;
   alignas(dirent64) char buffer[4096];
   ssize_t length;
   while ((length = getdents64(fd, buffer, sizeof buffer)) > 0) {
@@ -50,13 +47,23 @@ std::vector<std::string> folderNames(const std::string& folder) {
       at += entry->d_reclen;
     }
   }
+  return names;
+}
+
+// The names in `folder`; none when it cannot be read.
+std::vector<std::string> folderNames(const std::string& folder) {
+  const int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return {};
+  std::vector<std::string> names = namesIn(fd);
   close(fd);
   return names;
 }
 
-// The first line of a small sysfs file, without its line feed.
-std::optional<std::string> readLine(const std::string& path) {
-  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+// The first line of a small sysfs file, without its line feed; `path` is
+// taken from the open folder `folder` (or the working folder, AT_FDCWD), so
+// that the files of one folder are found without walking its path again.
+std::optional<std::string> readLineAt(int folder, const std::string& path) {
+  const int fd = openat(folder, path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return std::nullopt;
   char buffer[64];
   const ssize_t length = read(fd, buffer, sizeof buffer);
@@ -65,6 +72,8 @@ std::optional<std::string> readLine(const std::string& path) {
   std::string text(buffer, static_cast<size_t>(length));
   return text.substr(0, text.find('\n'));
 }
+
+std::optional<std::string> readLine(const std::string& path) { return readLineAt(AT_FDCWD, path); }
 
 // A whole decimal number, the whole text.
 std::optional<std::uint32_t> number(const std::optional<std::string>& text) {
@@ -136,31 +145,74 @@ int typeRank(const std::optional<std::string>& type) {
   return 3;
 }
 
-struct Candidate {
-  int nearness;  // 0 under the connector, 1 under its GPU, 2 elsewhere
-  int type;
-  std::string name;
-};
+// The devices of the best type among `names`: firmware, then platform,
+// then raw, then any other.
+std::vector<std::string> bestTyped(const std::string& folder, const std::vector<std::string>& names) {
+  std::vector<std::string> best;
+  int bestRank = INT_MAX;
+  for (const std::string& name : names) {
+    const int rank = typeRank(readLine(join(folder, name + "/type")));
+    if (rank < bestRank) {
+      best.clear();
+      bestRank = rank;
+    }
+    if (rank == bestRank) best.push_back(name);
+  }
+  return best;
+}
+
+// Among devices of one type, the one under the panel's connector, else
+// under its GPU, else the first by name.
+std::string nearest(const std::string& root, const Connector& connector, std::vector<std::string> names) {
+  std::sort(names.begin(), names.end());
+  const std::string folder = backlightFolder(root);
+  const std::string connectorPath = realPath(join(drmFolder(root), connector.name));
+  std::optional<std::string> gpuPath;
+  std::optional<std::string> underGpu;
+  for (const std::string& name : names) {
+    const std::string device = realPath(join(folder, name));
+    if (isUnder(device, connectorPath)) return name;
+    if (underGpu) continue;
+    // The GPU's path is resolved only once a device is not under the connector.
+    if (!gpuPath) gpuPath = realPath(join(drmFolder(root), connector.name + "/device/device"));
+    if (isUnder(device, *gpuPath)) underGpu = name;
+  }
+  return underGpu ? *underGpu : names.front();
+}
 
 }  // namespace
 
-DisplayId connectorId(const std::string& root, const std::string& name) {
+namespace {
+
+// The id of connector `name` in the open folder `drm`.
+DisplayId connectorIdAt(int drm, const std::string& name) {
   const auto card = cardNumber(name);
-  const auto object = number(readLine(join(drmFolder(root), name + "/connector_id")));
+  const auto object = number(readLineAt(drm, name + "/connector_id"));
   if (card && object && *card < 255 && *object > 0 && *object < (1u << 24)) {
     return (*card + 1) << 24 | *object;
   }
   return nameHash(name);
 }
 
+}  // namespace
+
+DisplayId connectorId(const std::string& root, const std::string& name) {
+  const int drm = open(drmFolder(root).c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+  const DisplayId id = connectorIdAt(drm, name);
+  if (drm >= 0) close(drm);
+  return id;
+}
+
 std::vector<Connector> connectedConnectors(const std::string& root) {
   std::vector<Connector> connectors;
-  const std::string folder = drmFolder(root);
-  for (const std::string& name : folderNames(folder)) {
+  const int drm = open(drmFolder(root).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (drm < 0) return connectors;
+  for (const std::string& name : namesIn(drm)) {
     if (!cardNumber(name)) continue;  // card0, renderD128, version
-    if (readLine(join(folder, name + "/status")) != "connected") continue;
-    connectors.push_back({name, connectorId(root, name), isBuiltinType(connectorType(name))});
+    if (readLineAt(drm, name + "/status") != "connected") continue;
+    connectors.push_back({name, connectorIdAt(drm, name), isBuiltinType(connectorType(name))});
   }
+  close(drm);
   std::sort(connectors.begin(), connectors.end(),
             [](const Connector& a, const Connector& b) { return a.name < b.name; });
   return connectors;
@@ -175,37 +227,15 @@ std::optional<std::string> backlightOf(const std::string& root, DisplayId displa
 std::optional<std::string> backlightOf(const std::string& root, const Connector& connector) {
   if (!connector.builtin) return std::nullopt;
   // Each sysfs read is a few system calls, which cost a run more than the
-  // rest of its work: a lone device is the choice without a look at it, the
-  // GPU's path is resolved only for a device that is not under the
-  // connector, and types are read only where there is still a choice.
+  // rest of its work: a lone device is the choice without a look at it,
+  // types are read only where there is a choice, and paths are resolved only
+  // where devices of the best type still tie.
   const std::string folder = backlightFolder(root);
   const std::vector<std::string> names = folderNames(folder);
   if (names.size() <= 1) return names.empty() ? std::nullopt : std::optional(names.front());
-  const std::string connectorPath = realPath(join(drmFolder(root), connector.name));
-  std::optional<std::string> gpuPath;
-  std::vector<Candidate> candidates;
-  for (const std::string& name : names) {
-    const std::string device = realPath(join(folder, name));
-    int nearness = 0;
-    if (!isUnder(device, connectorPath)) {
-      if (!gpuPath) gpuPath = realPath(join(drmFolder(root), connector.name + "/device/device"));
-      nearness = isUnder(device, *gpuPath) ? 1 : 2;
-    }
-    candidates.push_back({nearness, 0, name});
-  }
-  // Devices near the panel are the only choices once there is one.
-  const bool anyNear =
-      std::any_of(candidates.begin(), candidates.end(), [](const Candidate& c) { return c.nearness < 2; });
-  if (anyNear) std::erase_if(candidates, [](const Candidate& c) { return c.nearness == 2; });
-  if (candidates.empty()) return std::nullopt;
-  if (candidates.size() == 1) return candidates.front().name;
-  for (Candidate& candidate : candidates)
-    candidate.type = typeRank(readLine(join(folder, candidate.name + "/type")));
-  const auto best =
-      std::min_element(candidates.begin(), candidates.end(), [](const Candidate& a, const Candidate& b) {
-        return std::tie(a.type, a.nearness, a.name) < std::tie(b.type, b.nearness, b.name);
-      });
-  return best->name;
+  const std::vector<std::string> best = bestTyped(folder, names);
+  if (best.size() == 1) return best.front();
+  return nearest(root, connector, best);
 }
 
 namespace {

@@ -30,9 +30,10 @@ std::vector<Connector> connectedConnectors(const std::string& root);
 DisplayId connectorId(const std::string& root, const std::string& name);
 
 // The folder name under sys/class/backlight of the device that lights the
-// connected built-in display `display`: among the devices under its
-// connector or its GPU, else among all, the first by type (firmware,
-// platform, raw, then any other), then by name.
+// connected built-in display `display`, as the desktops choose it: the best
+// type first (firmware, platform, raw, then any other); among devices of
+// that type, the one under the display's connector, else under its GPU,
+// else the first by name.
 std::optional<std::string> backlightOf(const std::string& root, DisplayId display);
 
 // The same for a connector already read (none unless it is built in).

@@ -202,12 +202,39 @@ TEST(BacklightTest, ChoosesThePanelsDevice) {
          t.backlight(std::string(kIntelGpu) + "/backlight", "acpi_video0", "firmware");
        },
        "acpi_video0"},
-      {"the panel's own device beside a firmware interface of another GPU",
+      {"ACPI interface beside the GPU's device under the panel: the firmware type first",
+       [](SysfsTree& t) {
+         intelLaptop(t);
+         t.backlight("LNXSYSTM:00/LNXSYBUS:00/PNP0A08:00/LNXVIDEO:00/backlight", "acpi_video0", "firmware");
+       },
+       "acpi_video0"},
+      {"a platform interface beside the GPU's device under the panel",
+       [](SysfsTree& t) {
+         intelLaptop(t);
+         t.backlight("platform/dell-laptop/backlight", "dell_backlight", "platform");
+       },
+       "dell_backlight"},
+      {"ACPI interfaces of both GPUs: the one under the panel's GPU, whatever the names",
        [](SysfsTree& t) {
          hybridLaptop(t, false);
-         t.backlight(std::string(kNvidiaGpu) + "/backlight", "acpi_video1", "firmware");
+         t.backlight(std::string(kNvidiaGpu) + "/backlight", "acpi_video0", "firmware");
+         t.backlight(std::string(kIntelGpu) + "/backlight", "acpi_video1", "firmware");
+       },
+       "acpi_video1"},
+      {"raw devices: the one under the panel's connector before one under its GPU",
+       [](SysfsTree& t) {
+         intelLaptop(t);
+         t.backlight(std::string(kIntelGpu) + "/backlight", "a_gpu_raw", "raw");
        },
        "intel_backlight"},
+      {"an unknown type after raw",
+       [](SysfsTree& t) {
+         t.card(0, "platform/soc/display-subsystem");
+         t.connector(0, "platform/soc/display-subsystem", "card0-DSI-1", "connected", 31);
+         t.backlight("platform/backlight/backlight", "b_raw", "raw");
+         t.backlight("platform/other/backlight", "a_other", "other");
+       },
+       "b_raw"},
       {"nothing near the panel: firmware before platform before raw",
        [](SysfsTree& t) {
          t.card(0, "platform/soc/display-subsystem");

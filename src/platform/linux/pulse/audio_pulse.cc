@@ -16,6 +16,7 @@
 #include <pulse/mainloop.h>
 #include <pulse/operation.h>
 #include <pulse/proplist.h>
+#include <pulse/subscribe.h>
 #include <pulse/utf8.h>
 #include <sys/socket.h>
 #include <sys/un.h>
@@ -59,6 +60,12 @@ constexpr auto kLastResort = std::chrono::seconds(10);
 constexpr auto kFirstRetryPause = std::chrono::milliseconds(1);
 constexpr auto kLongestRetryPause = std::chrono::milliseconds(32);
 
+// The part of that bound kept for the reply's own read when a new default
+// is slow to show, and the longest pause between two reads while waiting
+// for it should a change event not come.
+constexpr auto kReplyReserve = std::chrono::milliseconds(250);
+constexpr auto kRereadPause = std::chrono::milliseconds(50);
+
 // The libpulse entry points, typed by their header declarations.
 struct Pulse {
   decltype(pa_mainloop_new)* mainloopNew;
@@ -76,6 +83,8 @@ struct Pulse {
   decltype(pa_context_get_source_info_list)* sources;
   decltype(pa_context_get_server_info)* serverInfo;
   decltype(pa_context_set_default_sink)* setDefaultSink;
+  decltype(pa_context_set_subscribe_callback)* onEvent;
+  decltype(pa_context_subscribe)* subscribe;
   decltype(pa_operation_get_state)* operationState;
   decltype(pa_operation_cancel)* cancel;
   decltype(pa_operation_unref)* unref;
@@ -101,6 +110,8 @@ bool bindPulse(void* library, Pulse& pa) {
          bindSymbol(library, "pa_context_get_source_info_list", pa.sources) &&
          bindSymbol(library, "pa_context_get_server_info", pa.serverInfo) &&
          bindSymbol(library, "pa_context_set_default_sink", pa.setDefaultSink) &&
+         bindSymbol(library, "pa_context_set_subscribe_callback", pa.onEvent) &&
+         bindSymbol(library, "pa_context_subscribe", pa.subscribe) &&
          bindSymbol(library, "pa_operation_get_state", pa.operationState) &&
          bindSymbol(library, "pa_operation_cancel", pa.cancel) &&
          bindSymbol(library, "pa_operation_unref", pa.unref) &&
@@ -248,6 +259,12 @@ bool anyServerListening() {
   return std::any_of(paths.begin(), paths.end(), listening);
 }
 
+void onServerChange(pa_context*, pa_subscription_event_type_t, std::uint32_t, void* userdata) {
+  *static_cast<bool*>(userdata) = true;
+}
+
+class Operations;
+
 // The one connection of the run.
 class Server {
  public:
@@ -269,6 +286,9 @@ class Server {
   template <typename Done>
   bool waitUntil(Done done);
   void fail();
+  bool watchServer(Operations& operations);
+  void awaitDefault(const std::string& sink);
+  bool pause(std::chrono::steady_clock::time_point until);
 
   enum class State { unopened, ready, failed };
   State state_ = State::unopened;
@@ -278,6 +298,7 @@ class Server {
   std::chrono::steady_clock::time_point deadline_;    // the server's silence ends the run's wait here
   std::chrono::steady_clock::time_point lastResort_;  // and the wait ends here whatever happens
   std::optional<Snapshot> snapshot_;
+  bool serverChanged_ = false;  // a server change event came since it was cleared
 };
 
 // Releases the operations of one request; one still running when the
@@ -414,11 +435,60 @@ bool Server::setDefaultSink(const std::string& sink) {
   snapshot_.reset();
   Outcome outcome;
   Operations operations(pa_);
-  if (!operations.add(pa_.setDefaultSink(context_, sink.c_str(), onSuccess, &outcome))) {
+  if (!watchServer(operations) ||
+      !operations.add(pa_.setDefaultSink(context_, sink.c_str(), onSuccess, &outcome))) {
     fail();
     return false;
   }
-  return wait(outcome) && outcome.success;
+  if (!wait(outcome) || !outcome.success) return false;
+  awaitDefault(sink);
+  return true;
+}
+
+// Asks for the server's change events (the default sink is the server's),
+// without waiting for the answer: the server handles requests in order.
+bool Server::watchServer(Operations& operations) {
+  pa_.onEvent(context_, onServerChange, &serverChanged_);
+  return operations.add(pa_.subscribe(context_, PA_SUBSCRIPTION_MASK_SERVER, nullptr, nullptr));
+}
+
+// A server may acknowledge a new default before it is in effect (on
+// pipewire-pulse the session manager makes it so a moment later), so the
+// server is read again after each change event, or a short pause, until its
+// default is `sink`. A server that is slow to show it keeps the reply's
+// share of the bound, and the reply then reads it as it is.
+void Server::awaitDefault(const std::string& sink) {
+  const auto until = deadline_ - kReplyReserve;
+  for (;;) {
+    serverChanged_ = false;
+    const Snapshot* read = snapshot();
+    if (read == nullptr || read->defaultSink == sink) return;
+    snapshot_.reset();
+    if (!pause(until)) return;
+  }
+}
+
+// Runs the main loop until a change event, a short pause or `until`; false
+// at `until` or when the connection failed.
+bool Server::pause(std::chrono::steady_clock::time_point until) {
+  const auto now = std::chrono::steady_clock::now();
+  if (now >= until) return false;
+  const auto end = std::min(until, now + kRereadPause);
+  while (!serverChanged_) {
+    if (!PA_CONTEXT_IS_GOOD(pa_.contextState(context_))) {
+      fail();
+      return false;
+    }
+    const auto left =
+        std::chrono::duration_cast<std::chrono::microseconds>(end - std::chrono::steady_clock::now());
+    if (left.count() <= 0) return true;
+    if (pa_.prepare(loop_, static_cast<int>(left.count())) < 0 || pa_.poll(loop_) < 0 ||
+        pa_.dispatch(loop_) < 0) {
+      fail();
+      return false;
+    }
+  }
+  return true;
 }
 
 Server& server() {
