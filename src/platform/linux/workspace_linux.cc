@@ -1,8 +1,8 @@
 // The workspace on an X11 desktop (XWayland included). The frontmost
 // application is the one whose window the window manager has named in the
 // root window's _NET_ACTIVE_WINDOW; each write of that property arrives as a
-// PropertyNotify, and a change to another application is posted as an
-// activation. One poll() loop on the main thread serves the X connection and
+// PropertyNotify, and a change to another application than the one reported
+// last is posted as an activation. A change to no window changes nothing. One poll() loop on the main thread serves the X connection and
 // standard input. Without an X display, or once it has gone away, nothing is
 // frontmost and nothing is posted, while standard input stays the lifeline.
 
@@ -11,6 +11,7 @@
 #include <chrono>
 #include <cstdlib>
 
+#include "platform/linux/application.h"
 #include "platform/linux/x11/window_application.h"
 #include "platform/linux/x11/x11_connection.h"
 #include "platform/posix/poll_loop.h"
@@ -36,7 +37,10 @@ ReadSource stdinReadSource;
 NotificationHandler activationHandler = nullptr;
 
 std::optional<x11::Atoms> atoms;
-std::optional<Application> active;  // the application activated last; none while no window is active
+// The application reported last, at start-up or by the last activation. A
+// window manager may name no window for an instant between two windows, and
+// the desktop is no application: neither replaces it.
+std::optional<Application> reported;
 Application frontmost;              // handed out at start-up; lives as long as the process
 
 // The X connection, or null when there is none (any more).
@@ -68,12 +72,12 @@ std::optional<Application> activeApplication() {
 }
 
 // Reads the active window again and posts an activation when it belongs to
-// another application than the one active before.
+// another application than the one reported last.
 void activeWindowChanged() {
   std::optional<Application> application = activeApplication();
-  const bool same = application && active && x11::sameApplication(*application, *active);
-  active = application;
-  if (!application || same || activationHandler == nullptr) return;
+  if (!application || (reported && sameApplication(*application, *reported))) return;
+  reported = application;
+  if (activationHandler == nullptr) return;
   Notification notification{UserInfo{UserInfoEntry{std::move(*application)}}};
   activationHandler(&notification);
 }
@@ -107,9 +111,9 @@ Workspace* sharedWorkspace() {
 }
 
 Application* frontmostApplication(Workspace*) {
-  active = activeApplication();
-  if (!active) return nullptr;
-  frontmost = *active;
+  reported = activeApplication();
+  if (!reported) return nullptr;
+  frontmost = *reported;
   return &frontmost;
 }
 

@@ -1,0 +1,318 @@
+#include "platform/linux/desktop/desktop_entries.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <ctime>
+#include <cstdlib>
+#include <map>
+#include <set>
+#include <vector>
+
+#include "json_line.h"
+
+namespace platform::desktop {
+namespace {
+
+// Entries are small; a larger file is not read. Deeper subfolders are not
+// searched (and a folder linked into itself ends there).
+constexpr std::size_t kMaxEntryBytes = 256 * 1024;
+constexpr int kMaxDepth = 8;
+constexpr std::string_view kSuffix = ".desktop";
+// A folder's mtime moves in clock ticks: a change within the tick in which
+// it was read leaves the mtime as it was. A folder changed this recently
+// before the entries were read is read again at the next lookup.
+constexpr time_t kRacySeconds = 2;
+
+// A folder as it was when the entries were read: a file added, removed or
+// renamed in it changes its mtime.
+struct Stamp {
+  std::string path;
+  bool exists = false;
+  dev_t device = 0;
+  ino_t inode = 0;
+  timespec mtime{};
+};
+
+struct Catalog {
+  bool loaded = false;
+  bool racy = false;                 // a folder changed just before it was read
+  std::vector<std::string> folders;  // applications/ folders, highest precedence first
+  std::string locale;                // the one the names were chosen for
+  std::vector<Stamp> stamps;         // every folder read
+  std::map<std::string, std::string, std::less<>> names;    // desktop id -> name
+  std::map<std::string, std::string, std::less<>> wmClasses;  // StartupWMClass -> desktop id
+};
+
+Catalog catalog;
+
+bool absolute(const char* path) { return path != nullptr && path[0] == '/'; }
+
+std::vector<std::string> applicationFolders() {
+  std::vector<std::string> folders;
+  const char* dataHome = std::getenv("XDG_DATA_HOME");
+  const char* home = std::getenv("HOME");
+  // Relative paths are invalid in these variables and count as unset.
+  if (absolute(dataHome)) {
+    folders.push_back(std::string(dataHome) + "/applications");
+  } else if (absolute(home)) {
+    folders.push_back(std::string(home) + "/.local/share/applications");
+  }
+  const char* dataDirs = std::getenv("XDG_DATA_DIRS");
+  std::string_view dirs = dataDirs != nullptr && dataDirs[0] != '\0' ? dataDirs : "/usr/local/share:/usr/share";
+  while (!dirs.empty()) {
+    const std::size_t end = std::min(dirs.find(':'), dirs.size());
+    const std::string_view dir = dirs.substr(0, end);
+    if (!dir.empty() && dir[0] == '/') folders.push_back(std::string(dir) + "/applications");
+    dirs.remove_prefix(std::min(end + 1, dirs.size()));
+  }
+  return folders;
+}
+
+// The locale of messages, from the environment (not the C library's, which
+// may be C where the locale is not generated).
+std::string messagesLocale() {
+  for (const char* name : {"LC_ALL", "LC_MESSAGES", "LANG"}) {
+    const char* value = std::getenv(name);
+    if (value != nullptr && value[0] != '\0') return value;
+  }
+  return {};
+}
+
+// The Name[...] keys to try for a locale lang_COUNTRY.ENCODING@MODIFIER,
+// best first; the encoding plays no part.
+std::vector<std::string> nameKeys(std::string_view locale) {
+  std::string_view modifier;
+  if (const std::size_t at = locale.find('@'); at != std::string_view::npos) {
+    modifier = locale.substr(at + 1);
+    locale = locale.substr(0, at);
+  }
+  locale = locale.substr(0, locale.find('.'));
+  const std::size_t underscore = locale.find('_');
+  const std::string_view lang = locale.substr(0, underscore);
+  const std::string_view country = underscore == std::string_view::npos ? "" : locale.substr(underscore + 1);
+  std::vector<std::string> keys;
+  if (lang.empty() || lang == "C" || lang == "POSIX") return keys;
+  const std::string withCountry = std::string(lang) + "_" + std::string(country);
+  if (!country.empty() && !modifier.empty()) keys.push_back(withCountry + "@" + std::string(modifier));
+  if (!country.empty()) keys.push_back(withCountry);
+  if (!modifier.empty()) keys.push_back(std::string(lang) + "@" + std::string(modifier));
+  keys.push_back(std::string(lang));
+  return keys;
+}
+
+// A string value with its escapes (\s \n \t \r \\) replaced; any other
+// backslash stays as it is.
+std::string unescape(std::string_view value) {
+  std::string text;
+  for (std::size_t i = 0; i < value.size(); ++i) {
+    if (value[i] != '\\' || i + 1 == value.size()) {
+      text += value[i];
+      continue;
+    }
+    const char next = value[++i];
+    switch (next) {
+      case 's': text += ' '; break;
+      case 'n': text += '\n'; break;
+      case 't': text += '\t'; break;
+      case 'r': text += '\r'; break;
+      case '\\': text += '\\'; break;
+      default: text += '\\'; text += next;
+    }
+  }
+  return text;
+}
+
+std::string_view trim(std::string_view text) {
+  const std::size_t first = text.find_first_not_of(" \t");
+  if (first == std::string_view::npos) return {};
+  return text.substr(first, text.find_last_not_of(" \t") - first + 1);
+}
+
+// What an entry file's [Desktop Entry] group says.
+struct Parsed {
+  bool hidden = false;
+  std::optional<std::string> name;
+  std::size_t nameRank = 0;  // index of the key it came from in the keys tried; plain Name is last
+  std::optional<std::string> wmClass;
+};
+
+void takeName(Parsed& entry, std::string_view locale, std::string_view value, const std::vector<std::string>& keys) {
+  std::size_t rank = keys.size();
+  if (!locale.empty()) {
+    rank = static_cast<std::size_t>(std::find(keys.begin(), keys.end(), locale) - keys.begin());
+    if (rank == keys.size()) return;  // a locale not asked for
+  }
+  // The first of equal keys counts; an empty or non-UTF-8 text is no name.
+  if (entry.name && entry.nameRank <= rank) return;
+  std::string name = unescape(value);
+  if (name.empty() || !isUtf8(name)) return;
+  entry.name = std::move(name);
+  entry.nameRank = rank;
+}
+
+void takeLine(Parsed& entry, std::string_view line, const std::vector<std::string>& keys) {
+  const std::size_t equals = line.find('=');
+  if (equals == std::string_view::npos) return;
+  const std::string_view key = trim(line.substr(0, equals));
+  const std::string_view value = trim(line.substr(equals + 1));
+  if (key == "Hidden") {
+    entry.hidden = value == "true";
+  } else if (key == "StartupWMClass") {
+    if (!entry.wmClass) entry.wmClass = unescape(value);
+  } else if (key == "Name") {
+    takeName(entry, "", value, keys);
+  } else if (key.starts_with("Name[") && key.ends_with("]")) {
+    takeName(entry, key.substr(5, key.size() - 6), value, keys);
+  }
+}
+
+Parsed parse(std::string_view text, const std::vector<std::string>& keys) {
+  Parsed entry;
+  bool inEntryGroup = false;
+  while (!text.empty()) {
+    const std::size_t end = std::min(text.find('\n'), text.size());
+    std::string_view line = text.substr(0, end);
+    text.remove_prefix(std::min(end + 1, text.size()));
+    if (line.ends_with('\r')) line.remove_suffix(1);
+    if (line.empty() || line[0] == '#') continue;
+    if (line[0] == '[') {
+      // Only the entry's own group counts; actions and others are skipped.
+      inEntryGroup = line == "[Desktop Entry]";
+    } else if (inEntryGroup) {
+      takeLine(entry, line, keys);
+    }
+  }
+  return entry;
+}
+
+std::optional<std::string> readFile(const std::string& path) {
+  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return std::nullopt;
+  std::string text(kMaxEntryBytes + 1, '\0');
+  std::size_t length = 0;
+  while (length < text.size()) {
+    const ssize_t got = read(fd, text.data() + length, text.size() - length);
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) break;
+    length += static_cast<std::size_t>(got);
+  }
+  close(fd);
+  if (length > kMaxEntryBytes) return std::nullopt;
+  text.resize(length);
+  return text;
+}
+
+Stamp stampOf(const std::string& path) {
+  Stamp stamp{path};
+  struct stat info{};
+  if (stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) {
+    stamp = Stamp{path, true, info.st_dev, info.st_ino, info.st_mtim};
+  }
+  return stamp;
+}
+
+bool sameStamp(const Stamp& a, const Stamp& b) {
+  if (a.exists != b.exists) return false;
+  return !a.exists || (a.device == b.device && a.inode == b.inode && a.mtime.tv_sec == b.mtime.tv_sec &&
+                       a.mtime.tv_nsec == b.mtime.tv_nsec);
+}
+
+struct Loader {
+  Catalog& into;
+  std::vector<std::string> keys;
+  std::set<std::string, std::less<>> seen;  // ids taken, or hidden, by a folder of higher precedence
+
+  void entry(const std::string& path, std::string id) {
+    if (seen.contains(id)) return;
+    const std::optional<std::string> text = readFile(path);
+    if (!text) return;
+    Parsed parsed = parse(*text, keys);
+    // A file without a name is no entry and hides nothing; a hidden one
+    // hides its id everywhere below it.
+    if (!parsed.hidden && !parsed.name) return;
+    seen.insert(id);
+    if (parsed.hidden) return;
+    if (parsed.wmClass && !parsed.wmClass->empty()) into.wmClasses.try_emplace(*parsed.wmClass, id);
+    into.names.emplace(std::move(id), std::move(*parsed.name));
+  }
+
+  void folder(const std::string& path, const std::string& idPrefix, int depth) {
+    into.stamps.push_back(stampOf(path));
+    if (!into.stamps.back().exists) return;
+    DIR* dir = opendir(path.c_str());
+    if (dir == nullptr) return;
+    std::vector<std::pair<std::string, unsigned char>> children;
+    while (const dirent* child = readdir(dir)) {
+      const std::string_view name = child->d_name;
+      if (name != "." && name != "..") children.emplace_back(name, child->d_type);
+    }
+    closedir(dir);
+    std::sort(children.begin(), children.end());
+    for (const auto& [name, type] : children) {
+      const std::string childPath = path + "/" + name;
+      if (isFolder(childPath, type)) {
+        if (depth + 1 < kMaxDepth) folder(childPath, idPrefix + name + "-", depth + 1);
+      } else if (name.size() > kSuffix.size() && name.ends_with(kSuffix)) {
+        entry(childPath, idPrefix + name.substr(0, name.size() - kSuffix.size()));
+      }
+    }
+  }
+
+  static bool isFolder(const std::string& path, unsigned char type) {
+    if (type == DT_DIR) return true;
+    if (type != DT_LNK && type != DT_UNKNOWN) return false;
+    struct stat info{};
+    return stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+  }
+};
+
+bool unchanged(const std::vector<Stamp>& stamps) {
+  return std::all_of(stamps.begin(), stamps.end(),
+                     [](const Stamp& stamp) { return sameStamp(stamp, stampOf(stamp.path)); });
+}
+
+// The catalog, read again when the folders, the locale or a folder's
+// contents have changed since it was read.
+const Catalog& current() {
+  std::vector<std::string> folders = applicationFolders();
+  std::string locale = messagesLocale();
+  if (catalog.loaded && !catalog.racy && folders == catalog.folders && locale == catalog.locale && unchanged(catalog.stamps)) {
+    return catalog;
+  }
+  Catalog fresh;
+  fresh.loaded = true;
+  const time_t readAt = time(nullptr);
+  Loader loader{fresh, nameKeys(locale), {}};
+  for (const std::string& folder : folders) loader.folder(folder, "", 0);
+  fresh.racy = std::any_of(fresh.stamps.begin(), fresh.stamps.end(), [readAt](const Stamp& stamp) {
+    return stamp.exists && stamp.mtime.tv_sec >= readAt - kRacySeconds;
+  });
+  fresh.folders = std::move(folders);
+  fresh.locale = std::move(locale);
+  catalog = std::move(fresh);
+  return catalog;
+}
+
+std::optional<Entry> entryOf(const Catalog& entries, std::string_view id) {
+  const auto found = entries.names.find(id);
+  if (found == entries.names.end()) return std::nullopt;
+  return Entry{found->first, found->second};
+}
+
+}  // namespace
+
+std::optional<Entry> find(std::string_view id) { return entryOf(current(), id); }
+
+std::optional<Entry> findByStartupWMClass(std::string_view wmClass) {
+  const Catalog& entries = current();
+  const auto found = entries.wmClasses.find(wmClass);
+  if (found == entries.wmClasses.end()) return std::nullopt;
+  return entryOf(entries, found->second);
+}
+
+}  // namespace platform::desktop
