@@ -201,6 +201,8 @@ class ActiveWindowTraffic:
         self.atom = self.control.intern_atom("_NET_ACTIVE_WINDOW")
         self.items = queue.Queue()
         self.writes = 0  # writes taken from the queue so far
+        self.reads_by = {}  # reads taken from the queue so far, by client (resource id base)
+        self.unread = False  # a write taken from the queue has not been read by the client caught_up() names
         self.context = self.control.record_create_context(0, [record.AllClients], [{
             "core_requests": (CHANGE_PROPERTY, GET_PROPERTY), "core_replies": (0, 0),
             "ext_requests": (0, 0, 0, 0), "ext_replies": (0, 0, 0, 0), "delivered_events": (0, 0),
@@ -211,15 +213,15 @@ class ActiveWindowTraffic:
         self.thread = threading.Thread(target=self.stream.record_enable_context,
                                        args=(self.context, self._intercepted), daemon=True)
         self.thread.start()
-        if self.items.get(timeout=WAIT) != "started":
+        if self.items.get(timeout=WAIT)[0] != "started":
             raise RuntimeError("RECORD did not start")
 
     def _intercepted(self, reply):
         if reply.category == record.StartOfData:
-            self.items.put("started")
+            self.items.put(("started", 0))
         elif reply.category == record.FromClient:
             for item in self._requests(bytes(reply.data)):
-                self.items.put(item)
+                self.items.put((item, reply.id_base))
 
     def _requests(self, data):
         # One reply may hold several requests of a client, each with its
@@ -233,14 +235,29 @@ class ActiveWindowTraffic:
                 break
             data = data[4 * length:]
 
+    def _take(self, reader=None):
+        kind, client = self.items.get(timeout=WAIT)
+        if kind == "write":
+            self.writes += 1
+            self.unread = True
+        else:
+            self.reads_by[client] = self.reads_by.get(client, 0) + 1
+            if client == reader:
+                self.unread = False
+        return kind
+
     def read_after(self, writes):
         """Waits until the property has been read after the `writes`-th write."""
-        while True:
-            item = self.items.get(timeout=WAIT)
-            if item == "write":
-                self.writes += 1
-            elif item == "read" and self.writes >= writes:
-                return
+        while not (self._take() == "read" and self.writes >= writes):
+            pass
+
+    def caught_up(self, reader, own, own_reads):
+        """Waits until the client `reader` has read the property after every
+        write carried out before the `own_reads`-th read by the client `own`
+        (clients named by their resource id base): whoever writes it (a
+        window manager), `reader` has seen the value that `own` saw."""
+        while self.reads_by.get(own, 0) < own_reads or self.unread:
+            self._take(reader)
 
     def close(self):
         self.control.record_disable_context(self.context)
