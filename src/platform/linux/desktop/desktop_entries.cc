@@ -190,21 +190,26 @@ Parsed parse(std::string_view text, const std::vector<std::string>& keys) {
   return entry;
 }
 
-std::optional<std::string> readFile(const std::string& path) {
-  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+// The bytes of the file `name` in the folder `folder`, read into `buffer`
+// (grown as needed, never shrunk, so one allocation serves every file);
+// none when it cannot be read or is too large for an entry. A short read of
+// a regular file is its end, so a small entry takes one read.
+std::optional<std::string_view> readFile(int folder, const char* name, std::vector<char>& buffer) {
+  const int fd = openat(folder, name, O_RDONLY | O_CLOEXEC | O_NOCTTY);
   if (fd < 0) return std::nullopt;
-  std::string text(kMaxEntryBytes + 1, '\0');
+  constexpr std::size_t kChunk = 64 * 1024;
   std::size_t length = 0;
-  while (length < text.size()) {
-    const ssize_t got = read(fd, text.data() + length, text.size() - length);
+  for (;;) {
+    if (buffer.size() < length + kChunk) buffer.resize(length + kChunk);
+    const ssize_t got = read(fd, buffer.data() + length, kChunk);
     if (got < 0 && errno == EINTR) continue;
     if (got <= 0) break;
     length += static_cast<std::size_t>(got);
+    if (static_cast<std::size_t>(got) < kChunk || length > kMaxEntryBytes) break;
   }
   close(fd);
   if (length > kMaxEntryBytes) return std::nullopt;
-  text.resize(length);
-  return text;
+  return std::string_view(buffer.data(), length);
 }
 
 Stamp stampOf(const std::string& path) {
@@ -226,10 +231,11 @@ struct Loader {
   Catalog& into;
   std::vector<std::string> keys;
   std::set<std::string, std::less<>> seen;  // ids taken, or hidden, by a folder of higher precedence
+  std::vector<char> buffer;                  // one file's bytes; kept for the next
 
-  void entry(const std::string& path, std::string id) {
+  void entry(int folder, const std::string& name, std::string id) {
     if (seen.contains(id)) return;
-    const std::optional<std::string> text = readFile(path);
+    const std::optional<std::string_view> text = readFile(folder, name.c_str(), buffer);
     if (!text) return;
     Parsed parsed = parse(*text, keys);
     // A file without a name is no entry and hides nothing; a hidden one
@@ -251,23 +257,22 @@ struct Loader {
       const std::string_view name = child->d_name;
       if (name != "." && name != "..") children.emplace_back(name, child->d_type);
     }
-    closedir(dir);
     std::sort(children.begin(), children.end());
     for (const auto& [name, type] : children) {
-      const std::string childPath = path + "/" + name;
-      if (isFolder(childPath, type)) {
-        if (depth + 1 < kMaxDepth) folder(childPath, idPrefix + name + "-", depth + 1);
+      if (isFolder(dirfd(dir), name, type)) {
+        if (depth + 1 < kMaxDepth) folder(path + "/" + name, idPrefix + name + "-", depth + 1);
       } else if (name.size() > kSuffix.size() && name.ends_with(kSuffix)) {
-        entry(childPath, idPrefix + name.substr(0, name.size() - kSuffix.size()));
+        entry(dirfd(dir), name, idPrefix + name.substr(0, name.size() - kSuffix.size()));
       }
     }
+    closedir(dir);
   }
 
-  static bool isFolder(const std::string& path, unsigned char type) {
+  static bool isFolder(int parent, const std::string& name, unsigned char type) {
     if (type == DT_DIR) return true;
     if (type != DT_LNK && type != DT_UNKNOWN) return false;
     struct stat info{};
-    return stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+    return fstatat(parent, name.c_str(), &info, 0) == 0 && S_ISDIR(info.st_mode);
   }
 };
 
@@ -287,7 +292,7 @@ const Catalog& current() {
   Catalog fresh;
   fresh.loaded = true;
   const time_t readAt = time(nullptr);
-  Loader loader{fresh, nameKeys(locale), {}};
+  Loader loader{fresh, nameKeys(locale), {}, {}};
   for (const std::string& folder : folders) loader.folder(folder, "", 0);
   fresh.racy = std::any_of(fresh.stamps.begin(), fresh.stamps.end(), [readAt](const Stamp& stamp) {
     return stamp.exists && stamp.mtime.tv_sec >= readAt - kRacySeconds;
