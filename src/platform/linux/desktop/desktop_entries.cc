@@ -10,7 +10,6 @@
 #include <ctime>
 #include <cstdlib>
 #include <map>
-#include <set>
 #include <vector>
 
 #include "json_line.h"
@@ -38,14 +37,36 @@ struct Stamp {
   timespec mtime{};
 };
 
+// An entry file: its name in one of the folders listed.
+struct File {
+  std::size_t folder;  // index into Catalog::paths
+  std::string name;
+};
+
+// What an id resolves to: its name, and the class it claims; no name when
+// the id has no entry.
+struct Resolved {
+  std::optional<std::string> name;
+  std::optional<std::string> wmClass;
+};
+
+// The folders are listed when the catalog is made; a file is read only when
+// a lookup needs it. An id's lookup reads its own files; the first lookup by
+// StartupWMClass reads them all, once.
 struct Catalog {
   bool loaded = false;
-  bool racy = false;                 // a folder changed just before it was read
+  bool racy = false;                 // a folder changed just before it was listed
   std::vector<std::string> folders;  // applications/ folders, highest precedence first
-  std::string locale;                // the one the names were chosen for
-  std::vector<Stamp> stamps;         // every folder read
-  std::map<std::string, std::string, std::less<>> names;    // desktop id -> name
-  std::map<std::string, std::string, std::less<>> wmClasses;  // StartupWMClass -> desktop id
+  std::string locale;                // the one the names are chosen for
+  std::vector<std::string> keys;     // the Name[...] keys for it, best first
+  std::vector<Stamp> stamps;         // every folder listed
+  std::vector<std::string> paths;    // every folder that holds entry files
+  std::map<std::string, std::vector<File>, std::less<>> files;  // id -> its files, highest precedence first
+  std::vector<std::string> order;                              // the ids, in the order found
+  std::map<std::string, Resolved, std::less<>> resolved;       // the ids read so far
+  bool complete = false;                                       // every id read: wmClasses is whole
+  std::map<std::string, std::string, std::less<>> wmClasses;   // StartupWMClass -> desktop id
+  std::vector<char> buffer;                                    // one file's bytes, kept for the next
 };
 
 Catalog catalog;
@@ -227,25 +248,9 @@ bool sameStamp(const Stamp& a, const Stamp& b) {
                        a.mtime.tv_nsec == b.mtime.tv_nsec);
 }
 
-struct Loader {
+// Lists the entry files of a folder and its subfolders into the catalog.
+struct Lister {
   Catalog& into;
-  std::vector<std::string> keys;
-  std::set<std::string, std::less<>> seen;  // ids taken, or hidden, by a folder of higher precedence
-  std::vector<char> buffer;                  // one file's bytes; kept for the next
-
-  void entry(int folder, const std::string& name, std::string id) {
-    if (seen.contains(id)) return;
-    const std::optional<std::string_view> text = readFile(folder, name.c_str(), buffer);
-    if (!text) return;
-    Parsed parsed = parse(*text, keys);
-    // A file without a name is no entry and hides nothing; a hidden one
-    // hides its id everywhere below it.
-    if (!parsed.hidden && !parsed.name) return;
-    seen.insert(id);
-    if (parsed.hidden) return;
-    if (parsed.wmClass && !parsed.wmClass->empty()) into.wmClasses.try_emplace(*parsed.wmClass, id);
-    into.names.emplace(std::move(id), std::move(*parsed.name));
-  }
 
   void folder(const std::string& path, const std::string& idPrefix, int depth) {
     into.stamps.push_back(stampOf(path));
@@ -258,11 +263,16 @@ struct Loader {
       if (name != "." && name != "..") children.emplace_back(name, child->d_type);
     }
     std::sort(children.begin(), children.end());
+    const std::size_t index = into.paths.size();
+    into.paths.push_back(path);
     for (const auto& [name, type] : children) {
       if (isFolder(dirfd(dir), name, type)) {
         if (depth + 1 < kMaxDepth) folder(path + "/" + name, idPrefix + name + "-", depth + 1);
       } else if (name.size() > kSuffix.size() && name.ends_with(kSuffix)) {
-        entry(dirfd(dir), name, idPrefix + name.substr(0, name.size() - kSuffix.size()));
+        std::string id = idPrefix + name.substr(0, name.size() - kSuffix.size());
+        std::vector<File>& files = into.files[id];
+        if (files.empty()) into.order.push_back(std::move(id));
+        files.push_back(File{index, name});
       }
     }
     closedir(dir);
@@ -276,48 +286,106 @@ struct Loader {
   }
 };
 
+// Folders opened once for a run of reads, so that each file is opened
+// relative to its folder.
+struct OpenFolders {
+  const std::vector<std::string>& paths;
+  std::vector<int> fds = std::vector<int>(paths.size(), -2);  // -2: not opened yet
+
+  int operator[](std::size_t index) {
+    if (fds[index] == -2) fds[index] = open(paths[index].c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    return fds[index];
+  }
+  ~OpenFolders() {
+    for (const int fd : fds) {
+      if (fd >= 0) close(fd);
+    }
+  }
+};
+
+// The entry an id stands for: its file of highest precedence that has a
+// name. A file without a name is no entry and hides nothing; a hidden one
+// hides its id in the folders below it.
+const Resolved& resolve(Catalog& c, const std::string& id, const std::vector<File>& files, OpenFolders& folders) {
+  if (const auto found = c.resolved.find(id); found != c.resolved.end()) return found->second;
+  Resolved result;
+  for (const File& file : files) {
+    const std::optional<std::string_view> text = readFile(folders[file.folder], file.name.c_str(), c.buffer);
+    if (!text) continue;
+    Parsed parsed = parse(*text, c.keys);
+    if (parsed.hidden) break;
+    if (!parsed.name) continue;
+    result = Resolved{std::move(parsed.name), std::move(parsed.wmClass)};
+    break;
+  }
+  return c.resolved.emplace(id, std::move(result)).first->second;
+}
+
 bool unchanged(const std::vector<Stamp>& stamps) {
   return std::all_of(stamps.begin(), stamps.end(),
                      [](const Stamp& stamp) { return sameStamp(stamp, stampOf(stamp.path)); });
 }
 
-// The catalog, read again when the folders, the locale or a folder's
-// contents have changed since it was read.
-const Catalog& current() {
+// The catalog, listed again when the folders, the locale or a folder's
+// contents have changed since it was listed.
+Catalog& current() {
   std::vector<std::string> folders = applicationFolders();
   std::string locale = messagesLocale();
-  if (catalog.loaded && !catalog.racy && folders == catalog.folders && locale == catalog.locale && unchanged(catalog.stamps)) {
+  if (catalog.loaded && !catalog.racy && folders == catalog.folders && locale == catalog.locale &&
+      unchanged(catalog.stamps)) {
     return catalog;
   }
   Catalog fresh;
   fresh.loaded = true;
-  const time_t readAt = time(nullptr);
-  Loader loader{fresh, nameKeys(locale), {}, {}};
-  for (const std::string& folder : folders) loader.folder(folder, "", 0);
-  fresh.racy = std::any_of(fresh.stamps.begin(), fresh.stamps.end(), [readAt](const Stamp& stamp) {
-    return stamp.exists && stamp.mtime.tv_sec >= readAt - kRacySeconds;
+  const time_t listedAt = time(nullptr);
+  Lister lister{fresh};
+  for (const std::string& folder : folders) lister.folder(folder, "", 0);
+  fresh.racy = std::any_of(fresh.stamps.begin(), fresh.stamps.end(), [listedAt](const Stamp& stamp) {
+    return stamp.exists && stamp.mtime.tv_sec >= listedAt - kRacySeconds;
   });
+  fresh.keys = nameKeys(locale);
   fresh.folders = std::move(folders);
   fresh.locale = std::move(locale);
+  fresh.buffer = std::move(catalog.buffer);
   catalog = std::move(fresh);
   return catalog;
 }
 
-std::optional<Entry> entryOf(const Catalog& entries, std::string_view id) {
-  const auto found = entries.names.find(id);
-  if (found == entries.names.end()) return std::nullopt;
-  return Entry{found->first, found->second};
+std::optional<Entry> entryOf(Catalog& c, std::string_view id, OpenFolders& folders) {
+  const auto found = c.files.find(id);
+  if (found == c.files.end()) return std::nullopt;
+  const Resolved& resolved = resolve(c, found->first, found->second, folders);
+  if (!resolved.name) return std::nullopt;
+  return Entry{found->first, *resolved.name};
+}
+
+// Reads every entry once, for the classes they claim; the first entry in
+// order of precedence (then of name) claims a class.
+void complete(Catalog& c) {
+  if (c.complete) return;
+  OpenFolders folders{c.paths};
+  for (const std::string& id : c.order) {
+    const Resolved& resolved = resolve(c, id, c.files.find(id)->second, folders);
+    if (resolved.name && resolved.wmClass && !resolved.wmClass->empty()) c.wmClasses.try_emplace(*resolved.wmClass, id);
+  }
+  c.complete = true;
 }
 
 }  // namespace
 
-std::optional<Entry> find(std::string_view id) { return entryOf(current(), id); }
+std::optional<Entry> find(std::string_view id) {
+  Catalog& c = current();
+  OpenFolders folders{c.paths};
+  return entryOf(c, id, folders);
+}
 
 std::optional<Entry> findByStartupWMClass(std::string_view wmClass) {
-  const Catalog& entries = current();
-  const auto found = entries.wmClasses.find(wmClass);
-  if (found == entries.wmClasses.end()) return std::nullopt;
-  return entryOf(entries, found->second);
+  Catalog& c = current();
+  complete(c);
+  const auto found = c.wmClasses.find(wmClass);
+  if (found == c.wmClasses.end()) return std::nullopt;
+  OpenFolders folders{c.paths};
+  return entryOf(c, found->second, folders);
 }
 
 }  // namespace platform::desktop

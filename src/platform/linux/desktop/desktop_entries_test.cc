@@ -203,6 +203,7 @@ TEST_F(DesktopEntriesTest, StartupWMClass) {
   write(system_, "spaced.desktop", entry("Spaced", "StartupWMClass=My\\sApp\n"));
   write(system_, "de.desktop", entry("Plain", "Name[de]=Lokal\nStartupWMClass=Local\n"));
   setenv("LANG", "de_DE.UTF-8", 1);
+  EXPECT_EQ(nameOf("term"), "Terminal");  // an id read on its own first is the same entry
   const std::pair<std::string, std::optional<std::pair<std::string, std::string>>> cases[] = {
       {"XTerm", std::pair{"term", "Terminal"}},
       {"xterm", std::nullopt},
