@@ -218,7 +218,7 @@ Parsed parse(std::string_view text, const std::vector<std::string>& keys) {
 std::optional<std::string_view> readFile(int folder, const char* name, std::vector<char>& buffer) {
   const int fd = openat(folder, name, O_RDONLY | O_CLOEXEC | O_NOCTTY);
   if (fd < 0) return std::nullopt;
-  constexpr std::size_t kChunk = 64 * 1024;
+  constexpr std::size_t kChunk = 16 * 1024;
   std::size_t length = 0;
   for (;;) {
     if (buffer.size() < length + kChunk) buffer.resize(length + kChunk);
