@@ -250,6 +250,16 @@ TEST_F(DesktopEntriesTest, ReadAgainWhenAFolderChanges) {
   EXPECT_EQ(nameOf("greeting"), "Hallo");
 }
 
+TEST_F(DesktopEntriesTest, FileSizes) {
+  const std::string comments(40 * 1024, '#');  // read in several pieces
+  write(system_, "long.desktop", "[Desktop Entry]\n# " + comments + "\nName=Long\n");
+  write(system_, "huge.desktop", entry("Huge", "# " + std::string(300 * 1024, '#') + "\n"));
+  write(system_, "empty.desktop", "");
+  EXPECT_EQ(nameOf("long"), "Long");
+  EXPECT_EQ(nameOf("huge"), std::nullopt);  // larger than any entry: not read
+  EXPECT_EQ(nameOf("empty"), std::nullopt);
+}
+
 TEST_F(DesktopEntriesTest, NoFoldersAtAll) {
   setenv("XDG_DATA_DIRS", (root_ / "missing").c_str(), 1);
   EXPECT_EQ(nameOf("anything"), std::nullopt);
