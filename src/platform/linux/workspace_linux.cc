@@ -2,8 +2,9 @@
 // application is the one whose window the window manager has named in the
 // root window's _NET_ACTIVE_WINDOW; each write of that property arrives as a
 // PropertyNotify, and a change to another application than the one reported
-// last is posted as an activation. A change to no window changes nothing. One poll() loop on the main thread serves the X connection and
-// standard input. Without an X display, or once it has gone away, nothing is
+// last is posted as an activation; a change to no window changes nothing.
+// One poll() loop on the main thread serves the X connection and standard
+// input. Without an X display, or once it has gone away, nothing is
 // frontmost and nothing is posted, while standard input stays the lifeline.
 
 #include <unistd.h>
@@ -41,7 +42,7 @@ std::optional<x11::Atoms> atoms;
 // window manager may name no window for an instant between two windows, and
 // the desktop is no application: neither replaces it.
 std::optional<Application> reported;
-Application frontmost;              // handed out at start-up; lives as long as the process
+Application frontmost;  // handed out at start-up; lives as long as the process
 
 // The X connection, or null when there is none (any more).
 x11::Session* watchedSession() {

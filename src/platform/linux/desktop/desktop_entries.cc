@@ -7,8 +7,8 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <ctime>
 #include <cstdlib>
+#include <ctime>
 #include <map>
 #include <vector>
 
@@ -62,11 +62,11 @@ struct Catalog {
   std::vector<Stamp> stamps;         // every folder listed
   std::vector<std::string> paths;    // every folder that holds entry files
   std::map<std::string, std::vector<File>, std::less<>> files;  // id -> its files, highest precedence first
-  std::vector<std::string> order;                              // the ids, in the order found
-  std::map<std::string, Resolved, std::less<>> resolved;       // the ids read so far
-  bool complete = false;                                       // every id read: wmClasses is whole
-  std::map<std::string, std::string, std::less<>> wmClasses;   // StartupWMClass -> desktop id
-  std::vector<char> buffer;                                    // one file's bytes, kept for the next
+  std::vector<std::string> order;                               // the ids, in the order found
+  std::map<std::string, Resolved, std::less<>> resolved;        // the ids read so far
+  bool complete = false;                                        // every id read: wmClasses is whole
+  std::map<std::string, std::string, std::less<>> wmClasses;    // StartupWMClass -> desktop id
+  std::vector<char> buffer;                                     // one file's bytes, kept for the next
 };
 
 Catalog catalog;
@@ -84,7 +84,8 @@ std::vector<std::string> applicationFolders() {
     folders.push_back(std::string(home) + "/.local/share/applications");
   }
   const char* dataDirs = std::getenv("XDG_DATA_DIRS");
-  std::string_view dirs = dataDirs != nullptr && dataDirs[0] != '\0' ? dataDirs : "/usr/local/share:/usr/share";
+  std::string_view dirs =
+      dataDirs != nullptr && dataDirs[0] != '\0' ? dataDirs : "/usr/local/share:/usr/share";
   while (!dirs.empty()) {
     const std::size_t end = std::min(dirs.find(':'), dirs.size());
     const std::string_view dir = dirs.substr(0, end);
@@ -137,12 +138,24 @@ std::string unescape(std::string_view value) {
     }
     const char next = value[++i];
     switch (next) {
-      case 's': text += ' '; break;
-      case 'n': text += '\n'; break;
-      case 't': text += '\t'; break;
-      case 'r': text += '\r'; break;
-      case '\\': text += '\\'; break;
-      default: text += '\\'; text += next;
+      case 's':
+        text += ' ';
+        break;
+      case 'n':
+        text += '\n';
+        break;
+      case 't':
+        text += '\t';
+        break;
+      case 'r':
+        text += '\r';
+        break;
+      case '\\':
+        text += '\\';
+        break;
+      default:
+        text += '\\';
+        text += next;
     }
   }
   return text;
@@ -162,7 +175,8 @@ struct Parsed {
   std::optional<std::string> wmClass;
 };
 
-void takeName(Parsed& entry, std::string_view locale, std::string_view value, const std::vector<std::string>& keys) {
+void takeName(Parsed& entry, std::string_view locale, std::string_view value,
+              const std::vector<std::string>& keys) {
   std::size_t rank = keys.size();
   if (!locale.empty()) {
     rank = static_cast<std::size_t>(std::find(keys.begin(), keys.end(), locale) - keys.begin());
@@ -235,7 +249,7 @@ std::optional<std::string_view> readFile(int folder, const char* name, std::vect
 
 Stamp stampOf(const std::string& path) {
   Stamp stamp{path};
-  struct stat info{};
+  struct stat info {};
   if (stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) {
     stamp = Stamp{path, true, info.st_dev, info.st_ino, info.st_mtim};
   }
@@ -281,7 +295,7 @@ struct Lister {
   static bool isFolder(int parent, const std::string& name, unsigned char type) {
     if (type == DT_DIR) return true;
     if (type != DT_LNK && type != DT_UNKNOWN) return false;
-    struct stat info{};
+    struct stat info {};
     return fstatat(parent, name.c_str(), &info, 0) == 0 && S_ISDIR(info.st_mode);
   }
 };
@@ -306,7 +320,8 @@ struct OpenFolders {
 // The entry an id stands for: its file of highest precedence that has a
 // name. A file without a name is no entry and hides nothing; a hidden one
 // hides its id in the folders below it.
-const Resolved& resolve(Catalog& c, const std::string& id, const std::vector<File>& files, OpenFolders& folders) {
+const Resolved& resolve(Catalog& c, const std::string& id, const std::vector<File>& files,
+                        OpenFolders& folders) {
   if (const auto found = c.resolved.find(id); found != c.resolved.end()) return found->second;
   Resolved result;
   for (const File& file : files) {
@@ -366,7 +381,8 @@ void complete(Catalog& c) {
   OpenFolders folders{c.paths};
   for (const std::string& id : c.order) {
     const Resolved& resolved = resolve(c, id, c.files.find(id)->second, folders);
-    if (resolved.name && resolved.wmClass && !resolved.wmClass->empty()) c.wmClasses.try_emplace(*resolved.wmClass, id);
+    if (resolved.name && resolved.wmClass && !resolved.wmClass->empty())
+      c.wmClasses.try_emplace(*resolved.wmClass, id);
   }
   c.complete = true;
 }

@@ -133,7 +133,8 @@ TEST_F(DesktopEntriesTest, OnlyTheEntryGroupCounts) {
   write(system_, "actions.desktop",
         "# comment\nName=Before any group\n[Desktop Entry]\nName=Editor\n\n# Name=Commented\n"
         "[Desktop Action new]\nName=New Window\nStartupWMClass=Wrong\n");
-  write(system_, "late.desktop", "[Other Group]\nName=Other\n[Desktop Entry]\nName = Spaced \nHidden=false\n");
+  write(system_, "late.desktop",
+        "[Other Group]\nName=Other\n[Desktop Entry]\nName = Spaced \nHidden=false\n");
   write(system_, "crlf.desktop", "[Desktop Entry]\r\nName=Carriage\r\n");
   write(system_, "twice.desktop", "[Desktop Entry]\nName=First\nName=Second\n");
   EXPECT_EQ(nameOf("actions"), "Editor");
@@ -145,9 +146,14 @@ TEST_F(DesktopEntriesTest, OnlyTheEntryGroupCounts) {
 
 TEST_F(DesktopEntriesTest, ValueEscapes) {
   const std::pair<std::string, std::string> cases[] = {
-      {R"(\sLeading)", " Leading"},  {R"(Two\nLines)", "Two\nLines"}, {R"(Tab\tbed)", "Tab\tbed"},
-      {R"(Return\r)", "Return\r"},   {R"(Back\\slash)", "Back\\slash"}, {R"(Other\;kept)", "Other\\;kept"},
-      {R"(Ends\)", "Ends\\"},        {R"(\\s)", "\\s"},
+      {R"(\sLeading)", " Leading"},
+      {R"(Two\nLines)", "Two\nLines"},
+      {R"(Tab\tbed)", "Tab\tbed"},
+      {R"(Return\r)", "Return\r"},
+      {R"(Back\\slash)", "Back\\slash"},
+      {R"(Other\;kept)", "Other\\;kept"},
+      {R"(Ends\)", "Ends\\"},
+      {R"(\\s)", "\\s"},
   };
   for (std::size_t i = 0; i < std::size(cases); ++i) {
     write(system_, "escape" + std::to_string(i) + ".desktop", entry(cases[i].first));
@@ -159,8 +165,9 @@ TEST_F(DesktopEntriesTest, ValueEscapes) {
 
 TEST_F(DesktopEntriesTest, LocalizedNames) {
   write(system_, "full.desktop",
-        entry("Plain", "Name[de]=Deutsch\nName[de_AT]=Österreich\nName[de@euro]=Euro\n"
-                       "Name[de_AT@euro]=Österreich Euro\nName[sr@latin]=Latinica\nName[fr]=\n"));
+        entry("Plain",
+              "Name[de]=Deutsch\nName[de_AT]=Österreich\nName[de@euro]=Euro\n"
+              "Name[de_AT@euro]=Österreich Euro\nName[sr@latin]=Latinica\nName[fr]=\n"));
   write(system_, "bad.desktop", entry("Plain", "Name[de]=\xff\xfe\n"));
   struct Case {
     const char* lcAll;
@@ -185,11 +192,13 @@ TEST_F(DesktopEntriesTest, LocalizedNames) {
       {"", "", "de_DE", "Deutsch"},  // the first that is not empty
   };
   for (const Case& c : cases) {
-    for (const auto& [name, value] : {std::pair{"LC_ALL", c.lcAll}, {"LC_MESSAGES", c.lcMessages}, {"LANG", c.lang}}) {
+    for (const auto& [name, value] :
+         {std::pair{"LC_ALL", c.lcAll}, {"LC_MESSAGES", c.lcMessages}, {"LANG", c.lang}}) {
       value != nullptr ? setenv(name, value, 1) : unsetenv(name);
     }
-    EXPECT_EQ(nameOf("full"), c.expected) << (c.lcAll ? c.lcAll : "-") << " " << (c.lcMessages ? c.lcMessages : "-")
-                                          << " " << (c.lang ? c.lang : "-");
+    EXPECT_EQ(nameOf("full"), c.expected)
+        << (c.lcAll ? c.lcAll : "-") << " " << (c.lcMessages ? c.lcMessages : "-") << " "
+        << (c.lang ? c.lang : "-");
   }
   setenv("LANG", "de_DE.UTF-8", 1);
   EXPECT_EQ(nameOf("bad"), "Plain");  // a name that is not UTF-8 is no name
