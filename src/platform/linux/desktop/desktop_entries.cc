@@ -23,8 +23,8 @@ constexpr std::size_t kMaxEntryBytes = 256 * 1024;
 constexpr int kMaxDepth = 8;
 constexpr std::string_view kSuffix = ".desktop";
 // A folder's mtime moves in clock ticks: a change within the tick in which
-// it was read leaves the mtime as it was. A folder changed this recently
-// before the entries were read is read again at the next lookup.
+// it was read leaves the mtime as it was. A folder changed this close to
+// the time it was listed is listed again at the next lookup.
 constexpr time_t kRacySeconds = 2;
 
 // A folder as it was when the entries were read: a file added, removed or
@@ -356,7 +356,10 @@ Catalog& current() {
   Lister lister{fresh};
   for (const std::string& folder : folders) lister.folder(folder, "", 0);
   fresh.racy = std::any_of(fresh.stamps.begin(), fresh.stamps.end(), [listedAt](const Stamp& stamp) {
-    return stamp.exists && stamp.mtime.tv_sec >= listedAt - kRacySeconds;
+    // A time far ahead (a skewed clock) is no race: the next change sets
+    // the present time, which differs from it.
+    const time_t age = listedAt - stamp.mtime.tv_sec;
+    return stamp.exists && age >= -kRacySeconds && age <= kRacySeconds;
   });
   fresh.keys = nameKeys(locale);
   fresh.folders = std::move(folders);
