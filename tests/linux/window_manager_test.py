@@ -108,11 +108,13 @@ class RealDesktopTest(unittest.TestCase):
         return value.value[0] if value and len(value.value) else None
 
     def client_of(self, pid):
-        """The resource id base of the X client of process `pid`."""
-        reply = self.d.res_query_client_ids([{"client": 0, "mask": res.LocalClientPIDMask}])
-        bases = [item.spec.client for item in reply.ids if list(item.value) == [pid]]
-        self.assertEqual(len(bases), 1, bases)
-        return bases[0]
+        """The resource id base of the one X client of process `pid` (the
+        watcher's connection; its probe before it may take a moment to go)."""
+        def bases():
+            reply = self.d.res_query_client_ids([{"client": 0, "mask": res.LocalClientPIDMask}])
+            found = [item.spec.client for item in reply.ids if list(item.value) == [pid]]
+            return found if len(found) == 1 else None
+        return poll(bases, f"the X client of process {pid}")[0]
 
     def xterm(self):
         proc = self.start(["xterm", "-e", "cat"], self.env)
