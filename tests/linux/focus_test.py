@@ -360,7 +360,6 @@ class ProcessTest(XServerTestCase):
     each window's process."""
 
     def test_the_process_decides(self):
-        d = self.desktop
         sandboxed, other_sandboxed, tk_like, twin = (self.fake_app() for _ in range(4))
         # A sandbox's own _NET_WM_PID counts only inside it.
         boxed = sandboxed.window(wm_class=b"boxed\0Boxed\0", pid=2)
