@@ -2,25 +2,12 @@
 // identifier, its name and its process.
 #pragma once
 
-#include <cstdint>
 #include <optional>
-#include <string>
 
+#include "platform/linux/application.h"
 #include "platform/linux/x11/x11_connection.h"
-#include "platform/workspace.h"
 
-namespace platform {
-
-// A running application, as seen through one of its windows when it was
-// activated. The texts are UTF-8.
-struct Application {
-  std::optional<std::string> bundleId;  // desktop-file id, else WM_CLASS instance
-  std::optional<std::string> name;      // WM_CLASS class
-  std::int32_t pid = -1;                // _NET_WM_PID, else the X client's process; -1: unknown
-  bool pidFromWindow = false;           // the pid came from _NET_WM_PID
-};
-
-namespace x11 {
+namespace platform::x11 {
 
 struct Atoms {
   xcb_atom_t activeWindow;      // _NET_ACTIVE_WINDOW
@@ -28,6 +15,7 @@ struct Atoms {
   xcb_atom_t gtkApplicationId;  // _GTK_APPLICATION_ID
   xcb_atom_t kdeDesktopFile;    // _KDE_NET_WM_DESKTOP_FILE
   xcb_atom_t utf8String;        // UTF8_STRING
+  xcb_atom_t clientLeader;      // WM_CLIENT_LEADER
 };
 
 // Looks up the atoms (and asks whether the X-Resource extension is there);
@@ -35,12 +23,10 @@ struct Atoms {
 std::optional<Atoms> internAtoms(Session& x);
 
 // The application of `window`; none when the window does not exist or the
-// connection fails on the way.
+// connection fails on the way. A window without an application id of its
+// own takes the one of the window it is transient for, else of its group
+// leader; the desktop's entry for the window then gives the bundle id and
+// the name.
 std::optional<Application> windowApplication(Session& x, const Atoms& atoms, xcb_window_t window);
 
-// Windows belong to one application when both carry _NET_WM_PID and it
-// matches; otherwise when identifier, name and process all match.
-bool sameApplication(const Application& a, const Application& b);
-
-}  // namespace x11
-}  // namespace platform
+}  // namespace platform::x11
