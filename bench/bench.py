@@ -1,8 +1,9 @@
 """Measures the speed of the native Linux programs and prints each figure
 beside its target, all from one run on this machine.
 
-Usage: /usr/bin/python3 bench/bench.py BUILD_DIR  (bench/run.sh builds
-BUILD_DIR and runs this). Debian's python3 is needed for its Xlib module.
+Usage: /usr/bin/python3 bench/bench.py BUILD_DIR [BASE_BUILD_DIR]
+(bench/run.sh builds them and runs this). BASE_BUILD_DIR, when given, is an
+earlier version whose watcher start-up the current one is compared with. Debian's python3 is needed for its Xlib module.
 
 The private PulseAudio, PipeWire, Xvfb and sways it starts are always stopped. A missed
 target is reported, not an error: the status is nonzero only when something
@@ -32,7 +33,7 @@ import sway  # noqa: E402
 import sysfs_fixture  # noqa: E402
 import wayland_fake  # noqa: E402
 import xserver  # noqa: E402
-from Xlib import X, Xatom  # noqa: E402
+from Xlib import Xatom  # noqa: E402
 from Xlib import display as xdisplay  # noqa: E402
 
 # Start-to-exit runs come in rounds, each command a few times per round in a
@@ -46,6 +47,11 @@ LATENCY_RUNS = 5  # measurements per watcher, taken in turn; their medians are s
 IDLE_SECONDS = 10
 FLOOD_RUNS = 5  # watchers flooded in turn, each for FLOOD_SECONDS
 FLOOD_SECONDS = 2
+ENTRIES = 300  # desktop entries installed for the watcher's rows
+# The watcher's start-up to its first record before it read desktop entries,
+# as a ratio of CPU time to /bin/true (README, Speed): the reference when no
+# build of that version is given to compare with.
+RECORDED_STARTUP = 2.4  # 2026-12-11, 2.30x and 2.55x in two groups of one run, load average 10
 WAIT = 10  # seconds: a bound for anything awaited, never an expected duration
 
 
@@ -67,14 +73,17 @@ class Group:
     perf stat. `prefix` wraps each timing tool's run (and so every command
     it times)."""
 
-    def __init__(self, env, commands, prefix=()):
+    def __init__(self, env, commands, prefix=(), before=None):
         self.env = env
         self.commands = commands
         self.prefix = list(prefix)
+        self.before = before  # called at the start of each round
         self.wall = {c: [] for c in commands}  # per round: the median of its runs, in s
         self.cpu = {c: [] for c in commands}  # per round: the mean of its runs, in ms
 
     def round(self, number, scratch):
+        if self.before:
+            self.before()
         shift = number % len(self.commands)
         order = self.commands[shift:] + self.commands[:shift]
         report = scratch / "hyperfine.json"
@@ -108,7 +117,8 @@ def task_clock(perf, command, env, scratch):
     """The mean CPU time, in ms, of RUNS runs of `command`."""
     proc = subprocess.run([*perf, "stat", "-x,", "-e", "task-clock", f"--repeat={RUNS}", "--",
                            *shlex.split(command)],
-                          env=env, cwd=scratch, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE,
+                          env=env, cwd=scratch, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                          stderr=subprocess.PIPE,
                           check=True, timeout=600)
     for line in proc.stderr.decode().splitlines():
         fields = line.split(",")
@@ -120,8 +130,8 @@ def task_clock(perf, command, env, scratch):
 def checked_output(command, env, expected, prefix=()):
     """Runs `command` once and checks that its output holds `expected`, so
     that what is timed is the run that was meant."""
-    out = subprocess.run([*prefix, *shlex.split(command)], env=env, capture_output=True,
-                         timeout=WAIT).stdout.decode()
+    out = subprocess.run([*prefix, *shlex.split(command)], env=env, stdin=subprocess.DEVNULL,
+                         capture_output=True, timeout=WAIT).stdout.decode()
     if expected not in out:
         raise RuntimeError(f"{command}: expected {expected!r} in its output, got {out!r}")
 
@@ -130,7 +140,7 @@ def program(build, name):
     return str(build / "bin" / name)
 
 
-def start_to_exit(build, stack, scratch):
+def start_to_exit(build, base, stack, scratch):
     quiet = pulse.isolated_env(scratch)  # no sound server, no display
     knob, brim = program(build, "Knobwerk"), program(build, "Brimgauge")
     alone = Group(quiet, ["/bin/true", f"{knob} brightness", f"{knob} outputs", brim])
@@ -153,12 +163,25 @@ def start_to_exit(build, stack, scratch):
     outputs = Group(wayland_env, [brim, "wlr-randr", f"swaymsg -s {compositor.socket} -t get_outputs"])
     checked_output(brim, wayland_env, '"screenWidth":1512')
 
+    # The watcher from its start to its first record (standard input is at
+    # its end, so it exits straight after), with many desktop entries: the
+    # active window's application found by its application id (one entry
+    # is read), and found only through StartupWMClass (every entry is read).
+    apps = fake_apps(display_env["DISPLAY"], stack)
+    watch_env = dict(display_env, **desktop_entries(scratch / "entries", ENTRIES))
+    watchers = [program(build, "Quelmark")] + ([program(base, "Quelmark")] if base else [])
+    startup = {}
+    for window, name in ((2, "Application 7"), (0, "Editor Deluxe")):
+        apps.activate(window)
+        checked_output(watchers[0], watch_env, f'"name":"{name}"')
+        startup[name] = Group(watch_env, ["/bin/true", *watchers], before=lambda w=window: apps.activate(w))
+
     laptop = laptop_group(knob, quiet, scratch)
-    groups = [alone, *sound.values(), screen, outputs] + ([laptop] if laptop else [])
+    groups = [alone, *sound.values(), screen, outputs, *startup.values()] + ([laptop] if laptop else [])
     for number in range(ROUNDS):
         for group in groups:
             group.round(number, scratch)
-    return alone, laptop, sound, screen, outputs
+    return alone, laptop, sound, screen, outputs, startup, apps, watch_env
 
 
 SOUND_SERVERS = {"PulseAudio": pulse.PulseServer, "PipeWire": pulse.PipeWireServer}
@@ -321,35 +344,89 @@ def sim_watcher(build, stack, scratch):
     return proc, lambda: timed_events(lines, activate, EVENTS)
 
 
-def x11_watcher(build, stack, scratch, display):
-    """The native watcher on Xvfb; the root's _NET_ACTIVE_WINDOW is written
-    as a window manager does, between two applications in turn."""
-    d = xdisplay.Display(display)
-    stack.callback(d.close)
-    root = d.screen().root
-    active = d.intern_atom("_NET_ACTIVE_WINDOW")
-    windows = []
-    for pid, wm_class in ((2001, b"editor\0Editor\0"), (2002, b"browser\0Browser\0")):
-        w = root.create_window(0, 0, 10, 10, 0, X.CopyFromParent)
-        w.change_property(Xatom.WM_CLASS, Xatom.STRING, 8, wm_class)
-        w.change_property(d.intern_atom("_NET_WM_PID"), Xatom.CARDINAL, 32, [pid])
-        windows.append((w, pid))
-    root.change_property(active, Xatom.WINDOW, 32, [windows[0][0].id])
-    d.sync()
-    proc = start_watcher(program(build, "Quelmark"), dict(pulse.isolated_env(scratch), DISPLAY=display), stack)
-    lines = Lines(proc)
-    if lines.next()["pid"] != windows[0][1]:
-        raise RuntimeError("the watcher did not start with the active window's application")
+class FakeApps:
+    """Two applications in processes of their own (the X server tells their
+    windows apart by their processes), and a window manager's write of the
+    root's _NET_ACTIVE_WINDOW naming one of their windows."""
 
-    def activate(i):
-        # Xlib queues the request; it leaves for the server at the flush.
-        window, pid = windows[(i + 1) % 2]
-        root.change_property(active, Xatom.WINDOW, 32, [window.id])
-        return pid, d.flush
+    def __init__(self, display, stack):
+        self.d = xdisplay.Display(display)
+        stack.callback(self.d.close)
+        self.root = self.d.screen().root
+        self.active = self.d.intern_atom("_NET_ACTIVE_WINDOW")
+        self.windows = []  # (window id, pid): an editor and a browser, taken in turn, and a GTK-like application
+        for properties in (dict(wm_class=b"editor\0Editor\0"), dict(wm_class=b"browser\0Browser\0"),
+                           dict(wm_class=b"app7\0App7\0", gtk_id=b"org.example.App7")):
+            app = xserver.FakeApp(display)
+            stack.callback(app.close)
+            self.windows.append((app.window(**properties).id, app.pid))
 
-    # Each run has an even number of events, so the next one starts from the
-    # first window again.
-    return proc, lambda: timed_events(lines, activate, EVENTS)
+    def write(self, i):
+        """Queues the write naming window i; it leaves at the flush. The pid
+        its record must carry."""
+        window, pid = self.windows[i]
+        self.root.change_property(self.active, Xatom.WINDOW, 32, [window])
+        return pid
+
+    def activate(self, i):
+        pid = self.write(i)
+        self.d.sync()
+        return pid
+
+
+def fake_apps(display, stack):
+    return FakeApps(display, stack)
+
+
+def desktop_entries(folder, count):
+    """`count` desktop entries of a realistic size (names and comments in a
+    few languages, an action) in a data folder of their own, some in vendor
+    subfolders; one claims the editor's class through StartupWMClass, while
+    the browser has none, so its lookup tries every candidate. The folders
+    are dated an hour back, as on a machine where nothing was just
+    installed. The environment that makes them the only ones."""
+    applications = folder / "applications"
+    applications.mkdir(parents=True)
+    languages = ("de", "fr", "es", "it", "ja", "pt_BR", "zh_CN", "ru", "nl", "sv")
+    for number in range(count):
+        vendor = applications / f"vendor{number % 4}" if number % 3 == 0 else applications
+        vendor.mkdir(parents=True, exist_ok=True)
+        lines = ["[Desktop Entry]", "Type=Application", f"Name=Application {number}"]
+        lines += [f"Name[{lang}]=Application {number} ({lang})" for lang in languages]
+        lines += [f"Comment=Does thing {number}"] + [f"Comment[{lang}]=Thing {number} ({lang})" for lang in languages]
+        lines += [f"Exec=app{number} %U", f"Icon=app{number}", "Categories=Utility;", "Actions=new;"]
+        if number == count // 2:
+            lines += ["StartupWMClass=Editor"]
+            lines[2] = "Name=Editor Deluxe"
+        lines += ["", "[Desktop Action new]", "Name=New Window", f"Exec=app{number} --new"]
+        (vendor / f"org.example.App{number}.desktop").write_text("\n".join(lines) + "\n")
+    past = time.time() - 3600
+    for path in [applications, *applications.iterdir()]:
+        if path.is_dir():
+            os.utime(path, (past, past))
+    empty = folder / "none"
+    empty.mkdir()
+    return {"XDG_DATA_HOME": str(folder), "XDG_DATA_DIRS": str(empty)}
+
+
+def x11_watcher(build, scratch, apps, env):
+    """The native watcher on Xvfb, with the root's _NET_ACTIVE_WINDOW written
+    as a window manager does, between two applications in turn. Each run
+    starts a watcher of its own, so that two never share the events."""
+    def run():
+        with ExitStack() as stack:
+            apps.activate(0)
+            proc = start_watcher(program(build, "Quelmark"), env, stack)
+            lines = Lines(proc)
+            if lines.next()["pid"] != apps.windows[0][1]:
+                raise RuntimeError("the watcher did not start with the active window's application")
+
+            def activate(i):
+                return apps.write((i + 1) % 2), apps.d.flush
+
+            return timed_events(lines, activate, EVENTS)
+
+    return run
 
 
 class SwayCommands:
@@ -568,6 +645,7 @@ def latency_rows(table, where, runs):
 
 def main():
     build = Path(sys.argv[1]).resolve()
+    base = Path(sys.argv[2]).resolve() if len(sys.argv) > 2 else None
     table = Table()
     print(f"Machine: {machine()}", flush=True)
     with ExitStack() as stack:
@@ -575,20 +653,25 @@ def main():
         stack.callback(shutil.rmtree, scratch, ignore_errors=True)
 
         print(f"timing start to exit ({ROUNDS} rounds of {RUNS} runs per command)...", flush=True)
-        alone, laptop, sound, screen, outputs = start_to_exit(build, stack, scratch)
+        alone, laptop, sound, screen, outputs, startup, apps, entries_env = start_to_exit(build, base, stack,
+                                                                                          scratch)
         opens = sysfs_opens(program(build, "Knobwerk"), alone.env, scratch)
 
         print(f"timing the watcher ({LATENCY_RUNS} runs of {EVENTS} events each, then {IDLE_SECONDS} s idle)...",
               flush=True)
         sim_proc, sim_run = sim_watcher(build, stack, scratch)
-        x11_proc, x11_run = x11_watcher(build, stack, scratch, screen.env["DISPLAY"])
+        plain_env = dict(screen.env, **desktop_entries(scratch / "no-entries", 0))
+        x11_run = x11_watcher(build, scratch, apps, plain_env)
+        entries_run = x11_watcher(build, scratch, apps, entries_env)
         sway_proc, sway_run = sway_watcher(build, stack, scratch, True)
-        bare_proc, bare_run = sway_watcher(build, stack, scratch, False)
-        runners = {"sim": sim_run, "x11": x11_run, "sway": sway_run, "bare": bare_run}
+        _, bare_run = sway_watcher(build, stack, scratch, False)
+        runners = {"sim": sim_run, "x11": x11_run, "entries": entries_run, "sway": sway_run, "bare": bare_run}
         latencies = {name: [] for name in runners}
         for _ in range(LATENCY_RUNS):
             for name, run in runners.items():
                 latencies[name].append(run())
+        x11_proc = start_watcher(program(build, "Quelmark"), plain_env, stack)
+        Lines(x11_proc).next()
         sim_idle, x11_idle, sway_idle = idle_ticks([sim_proc, x11_proc, sway_proc])
 
         print(f"flooding the watcher ({FLOOD_RUNS} runs of {FLOOD_SECONDS} s)...", flush=True)
@@ -612,6 +695,22 @@ def main():
     ratio_row(table, "Knobwerk outputs, no sound server", alone, [f"{knob} outputs"], true)
     ratio_row(table, "Brimgauge, no X display", alone, [brim], true, 1.3)
 
+    table.section(f"The watcher's start-up to its first record, X11, {ENTRIES} desktop entries, CPU time (wall time)")
+    quel = program(build, "Quelmark")
+    for name, how in (("Application 7", "found by its application id"),
+                      ("Editor Deluxe", "found through StartupWMClass")):
+        group = startup[name]
+        ratio_row(table, f"Quelmark / /bin/true, {how}", group, [quel], true)
+        if base:
+            ratio_row(table, f"  the same before desktop entries ({base.name}) / /bin/true", group,
+                      [program(base, "Quelmark")], true)
+            ratio_row(table, "  Quelmark / the same before desktop entries", group, [quel],
+                      [program(base, "Quelmark")], 1.3)
+        else:
+            cpu = group.ratios([quel], true)[1] / RECORDED_STARTUP
+            table.row("  Quelmark / the same before desktop entries (recorded)",
+                      f"{cpu:.2f}x  [recorded: {RECORDED_STARTUP:.2f}x /bin/true]", "<= 1.3x", cpu <= 1.3)
+
     table.section("Start to exit against the tool a user would call, CPU time (wall time)")
     for label, group in sound.items():
         ratio_row(table, f"Knobwerk outputs / pactl sink list + default, {label}", group, [f"{knob} outputs"],
@@ -633,6 +732,7 @@ def main():
                   f"CPU while idle {IDLE_SECONDS} s")
     latency_rows(table, "simulated machine, SIM_EVENTS FIFO", latencies["sim"])
     latency_rows(table, "X11, root _NET_ACTIVE_WINDOW change", latencies["x11"])
+    latency_rows(table, f"X11, with {ENTRIES} desktop entries", latencies["entries"])
     latency_rows(table, "sway, IPC focus command, pid from sway", latencies["sway"])
     latency_rows(table, "sway, IPC focus command, no SWAYSOCK", latencies["bare"])
     table.row("idle CPU, simulated machine", f"{sim_idle} ticks", "0 ticks", sim_idle == 0)

@@ -55,6 +55,10 @@ install_missing --no-install-recommends -- libsystemd-dev dbus python3-dbusmock
 # run time); an X server, xrandr and Debian's Python Xlib for the tests.
 install_missing --no-install-recommends -- libxcb1-dev libxcb-randr0-dev libxcb-res0-dev libxau-dev xvfb x11-xserver-utils python3-xlib
 
+# The focus watcher under a real window manager: openbox, xterm, a GTK 3
+# application through PyGObject, and xdotool and wmctrl to switch windows.
+install_missing --no-install-recommends -- openbox xterm xdotool wmctrl python3-gi gir1.2-gtk-3.0
+
 # Wayland: a headless compositor (sway with XWayland; foot and xterm as real
 # applications) for the tests of the focus watcher and the notch probe. The
 # programs speak the protocol themselves, so the build needs nothing.

@@ -163,7 +163,8 @@ class KnobwerkTest(ClosedStreamTestCase):
 class XProgramsTest(ClosedStreamTestCase):
     @classmethod
     def setUpClass(cls):
-        cls.server = xserver.XServer()
+        # Without X-Resource, the window's own _NET_WM_PID is the record's pid.
+        cls.server = xserver.XServer("-extension", "X-Resource")
         cls.addClassCleanup(cls.server.stop)
         cls.desktop = xserver.Desktop(cls.server.display)
         cls.addClassCleanup(cls.desktop.close)

@@ -18,7 +18,8 @@ from Xlib import X, Xatom
 from Xlib import display as xdisplay
 from Xlib.ext import record
 
-ROOT = Path(__file__).resolve().parents[2]
+HERE = Path(__file__).resolve().parent
+ROOT = HERE.parents[1]
 BUILD_DIR = Path(os.environ.get("BUILD_DIR", ROOT / "build"))
 READY_TRIES = 60  # seconds, one select() each: a busy machine can be slow to start a server
 WAIT = 30  # seconds: a bound for anything awaited, never an expected duration
@@ -275,6 +276,8 @@ class ActiveWindowTraffic:
         self.atom = self.control.intern_atom("_NET_ACTIVE_WINDOW")
         self.items = queue.Queue()
         self.writes = 0  # writes taken from the queue so far
+        self.reads_by = {}  # reads taken from the queue so far, by client (resource id base)
+        self.unread = False  # a write taken from the queue has not been read by the client caught_up() names
         self.context = self.control.record_create_context(0, [record.AllClients], [{
             "core_requests": (CHANGE_PROPERTY, GET_PROPERTY), "core_replies": (0, 0),
             "ext_requests": (0, 0, 0, 0), "ext_replies": (0, 0, 0, 0), "delivered_events": (0, 0),
@@ -285,15 +288,15 @@ class ActiveWindowTraffic:
         self.thread = threading.Thread(target=self.stream.record_enable_context,
                                        args=(self.context, self._intercepted), daemon=True)
         self.thread.start()
-        if self.items.get(timeout=WAIT) != "started":
+        if self.items.get(timeout=WAIT)[0] != "started":
             raise RuntimeError("RECORD did not start")
 
     def _intercepted(self, reply):
         if reply.category == record.StartOfData:
-            self.items.put("started")
+            self.items.put(("started", 0))
         elif reply.category == record.FromClient:
             for item in self._requests(bytes(reply.data)):
-                self.items.put(item)
+                self.items.put((item, reply.id_base))
 
     def _requests(self, data):
         # One reply may hold several requests of a client, each with its
@@ -307,14 +310,29 @@ class ActiveWindowTraffic:
                 break
             data = data[4 * length:]
 
+    def _take(self, reader=None):
+        kind, client = self.items.get(timeout=WAIT)
+        if kind == "write":
+            self.writes += 1
+            self.unread = True
+        else:
+            self.reads_by[client] = self.reads_by.get(client, 0) + 1
+            if client == reader:
+                self.unread = False
+        return kind
+
     def read_after(self, writes):
         """Waits until the property has been read after the `writes`-th write."""
-        while True:
-            item = self.items.get(timeout=WAIT)
-            if item == "write":
-                self.writes += 1
-            elif item == "read" and self.writes >= writes:
-                return
+        while not (self._take() == "read" and self.writes >= writes):
+            pass
+
+    def caught_up(self, reader, own, own_reads):
+        """Waits until the client `reader` has read the property after every
+        write carried out before the `own_reads`-th read by the client `own`
+        (clients named by their resource id base): whoever writes it (a
+        window manager), `reader` has seen the value that `own` saw."""
+        while self.reads_by.get(own, 0) < own_reads or self.unread:
+            self._take(reader)
 
     def close(self):
         self.control.record_disable_context(self.context)
@@ -348,19 +366,9 @@ class Desktop:
     def atom(self, name):
         return self.d.intern_atom(name)
 
-    def window(self, wm_class=None, pid=None, gtk_id=None, kde_file=None, wm_class_type=Xatom.STRING):
-        """A window with the given properties: `wm_class` as raw bytes, the
-        desktop-file ids as raw bytes of type UTF8_STRING."""
-        w = self.root.create_window(0, 0, 10, 10, 0, X.CopyFromParent)
-        if wm_class is not None:
-            w.change_property(Xatom.WM_CLASS, wm_class_type, 8, wm_class)
-        if pid is not None:
-            w.change_property(self.atom("_NET_WM_PID"), Xatom.CARDINAL, 32, [pid])
-        for name, value in (("_GTK_APPLICATION_ID", gtk_id), ("_KDE_NET_WM_DESKTOP_FILE", kde_file)):
-            if value is not None:
-                w.change_property(self.atom(name), self.atom("UTF8_STRING"), 8, value)
-        self.d.sync()
-        return w
+    def window(self, **properties):
+        """A window of this client; see make_window()."""
+        return make_window(self.d, **properties)
 
     def activate(self, window):
         """Writes the root's _NET_ACTIVE_WINDOW (None: no window)."""
@@ -380,3 +388,63 @@ class Desktop:
         """Waits until the latest value has been read (by the watcher: nothing
         else here reads it), so the next write cannot merge with it."""
         self.traffic.read_after(self.writes)
+
+
+def make_window(d, wm_class=None, pid=None, gtk_id=None, kde_file=None, wm_class_type=Xatom.STRING,
+                transient_for=None, group=None, client_leader=None):
+    """A window on the connection `d` with the given properties: `wm_class`
+    as raw bytes, the desktop-file ids as raw bytes of type UTF8_STRING, and
+    the windows it is transient for or grouped with as window ids."""
+    w = d.screen().root.create_window(0, 0, 10, 10, 0, X.CopyFromParent)
+    if wm_class is not None:
+        w.change_property(Xatom.WM_CLASS, wm_class_type, 8, wm_class)
+    if pid is not None:
+        w.change_property(d.intern_atom("_NET_WM_PID"), Xatom.CARDINAL, 32, [pid])
+    for name, value in (("_GTK_APPLICATION_ID", gtk_id), ("_KDE_NET_WM_DESKTOP_FILE", kde_file)):
+        if value is not None:
+            w.change_property(d.intern_atom(name), d.intern_atom("UTF8_STRING"), 8, value)
+    if transient_for is not None:
+        w.change_property(Xatom.WM_TRANSIENT_FOR, Xatom.WINDOW, 32, [transient_for])
+    if group is not None:
+        # WM_HINTS: flags (WindowGroupHint, 1 << 6) and eight fields, the
+        # window group last.
+        w.change_property(Xatom.WM_HINTS, Xatom.WM_HINTS, 32, [1 << 6, 0, 0, 0, 0, 0, 0, 0, group])
+    if client_leader is not None:
+        w.change_property(d.intern_atom("WM_CLIENT_LEADER"), Xatom.WINDOW, 32, [client_leader])
+    d.sync()
+    return w
+
+
+class FakeApp:
+    """An application in a process of its own (fake_app.py), so that the X
+    server knows its windows' client by that process's pid. Call close() in
+    every case."""
+
+    def __init__(self, display):
+        self.proc = subprocess.Popen([sys.executable, str(HERE / "fake_app.py"), display],
+                                     stdin=subprocess.PIPE, stdout=subprocess.PIPE)
+        self.pid = self.proc.pid
+
+    def window(self, **properties):
+        """A window made by the application, as an object with its `id`."""
+        self.proc.stdin.write(repr(properties).encode() + b"\n")
+        self.proc.stdin.flush()
+        ready, _, _ = select.select([self.proc.stdout], [], [], WAIT)
+        line = self.proc.stdout.readline() if ready else b""
+        if not line.strip():
+            raise RuntimeError("the fake application made no window")
+        return Window(int(line))
+
+    def close(self):
+        self.proc.stdin.close()
+        try:
+            self.proc.wait(timeout=WAIT)
+        except subprocess.TimeoutExpired:
+            self.proc.kill()
+            self.proc.wait()
+        self.proc.stdout.close()
+
+
+class Window:
+    def __init__(self, id):
+        self.id = id

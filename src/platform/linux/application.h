@@ -1,5 +1,5 @@
-// A running application, as the focus watcher sees it through one of its
-// windows, whichever display system shows the window.
+// A running application as the Linux workspace reports it, whatever told it
+// (an X11 window or a Wayland toplevel).
 #pragma once
 
 #include <cstdint>
@@ -8,16 +8,17 @@
 
 namespace platform {
 
-// The texts are UTF-8.
+// A running application, as seen through one of its windows when it was
+// activated. The texts are UTF-8.
 struct Application {
-  std::optional<std::string> bundleId;
-  std::optional<std::string> name;
-  std::int32_t pid = -1;         // -1: unknown
-  bool pidFromWindow = false;    // X11: the pid came from _NET_WM_PID
+  std::optional<std::string> bundleId;  // desktop id, else the window's own identifier
+  std::optional<std::string> name;      // the entry's localized Name, else the window's class
+  std::int32_t pid = -1;                // -1: unknown
 };
 
-// Same application: when both pids are known the pids decide; otherwise
-// bundle id and name.
+// One application: where both pids are known they alone decide (two
+// processes of one program are two applications); else the bundle id and
+// the name.
 bool sameApplication(const Application& a, const Application& b);
 
 }  // namespace platform

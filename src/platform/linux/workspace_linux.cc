@@ -2,11 +2,12 @@
 // (wayland/), else on an X11 desktop (XWayland included). The frontmost
 // application is the one whose window the window manager has named in the
 // root window's _NET_ACTIVE_WINDOW; each write of that property arrives as a
-// PropertyNotify, and a change to another application is posted as an
-// activation. One poll() loop on the main thread serves the X connection and
-// standard input. Without an X display, or once it has gone away or stalled,
-// nothing is posted, while standard input stays the lifeline; the display is
-// tried again about once a second, and followed again when it answers.
+// PropertyNotify, and a change to another application than the one reported
+// last is posted as an activation; a change to no window changes nothing.
+// One poll() loop on the main thread serves the X connection and standard
+// input. Without an X display, or once it has gone away or stalled, nothing
+// is posted, while standard input stays the lifeline; the display is tried
+// again about once a second, and followed again when it answers.
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -18,6 +19,7 @@
 #include <thread>
 #include <utility>
 
+#include "platform/linux/application.h"
 #include "platform/linux/wayland/watcher.h"
 #include "platform/linux/x11/window_application.h"
 #include "platform/linux/x11/x11_connection.h"
@@ -49,9 +51,14 @@ ReadSource stdinReadSource;
 NotificationHandler activationHandler = nullptr;
 
 std::optional<x11::Atoms> atoms;
-std::optional<Application> active;  // the application activated last; none while no window is active
-Application frontmost;              // handed out at start-up; lives as long as the process
-Clock::time_point nextAttempt;      // no connection attempt starts before it
+// The application reported last, at start-up or by the last activation. A
+// window manager may name no window for an instant between two windows, and
+// the desktop is no application: neither replaces it. Nor does a reading
+// that the connection's failure cut short, so a new connection is compared
+// with it too.
+std::optional<Application> reported;
+Application frontmost;          // handed out at start-up; lives as long as the process
+Clock::time_point nextAttempt;  // no connection attempt starts before it
 
 // The X connection, or null when there is none (any more).
 x11::Session* watchedSession() {
@@ -86,18 +93,12 @@ std::optional<Application> activeApplication() {
 }
 
 // Reads the active window again and posts an activation when it belongs to
-// another application than the one active before.
-// A reading that the connection's failure cut short changes nothing: the
-// application last reported stays the one a new connection is compared with.
+// another application than the one reported last.
 void activeWindowChanged() {
   std::optional<Application> application = activeApplication();
-  // On Wayland a change to no window (or a lost compositor) changes nothing.
-  if (wayland::chosen() ? !application : watchedSession() == nullptr) return;
-  const bool same = application && active &&
-                    (wayland::chosen() ? sameApplication(*application, *active)
-                                       : x11::sameApplication(*application, *active));
-  active = application;
-  if (!application || same || activationHandler == nullptr) return;
+  if (!application || (reported && sameApplication(*application, *reported))) return;
+  reported = application;
+  if (activationHandler == nullptr) return;
   Notification notification{UserInfo{UserInfoEntry{std::move(*application)}}};
   activationHandler(&notification);
 }
@@ -210,9 +211,9 @@ Workspace* sharedWorkspace() {
 }
 
 Application* frontmostApplication(Workspace*) {
-  active = activeApplication();
-  if (!active) return nullptr;
-  frontmost = *active;
+  reported = activeApplication();
+  if (!reported) return nullptr;
+  frontmost = *reported;
   return &frontmost;
 }
 

@@ -3,9 +3,11 @@
 #include <xcb/res.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <string_view>
 
 #include "json_line.h"
+#include "platform/linux/desktop/desktop_entries.h"
 #include "platform/linux/runtime_library.h"
 
 namespace platform::x11 {
@@ -16,6 +18,13 @@ using runtime::bindSymbol;
 // A property is read whole up to this size, so a long instance in WM_CLASS
 // keeps the class after it; longer texts are cut there.
 constexpr std::uint32_t kMaxTextBytes = 64 * 1024;
+// Dialogs of dialogs are followed this far for an application id; a chain
+// that goes on (or loops) ends there.
+constexpr int kMaxTransientLevels = 4;
+// WM_HINTS: nine 32-bit fields; the window group is the last, valid when
+// its flag is set.
+constexpr std::uint32_t kWmHintsBytes = 9 * 4;
+constexpr std::uint32_t kWindowGroupHint = 1u << 6;
 
 // The entry points of libxcb-res.so.0, for the pid of a window's client.
 struct XRes {
@@ -104,13 +113,98 @@ std::optional<std::int32_t> clientPid(Session& x, xcb_res_query_client_ids_cooki
   return pid;
 }
 
+// The application id a window names itself: _GTK_APPLICATION_ID, else
+// _KDE_NET_WM_DESKTOP_FILE.
+struct AppIdCookies {
+  xcb_get_property_cookie_t gtk;
+  xcb_get_property_cookie_t kde;
+};
+
+AppIdCookies requestAppId(Session& x, const Atoms& atoms, xcb_window_t window) {
+  return {requestProperty(x, window, atoms.gtkApplicationId, kMaxTextBytes),
+          requestProperty(x, window, atoms.kdeDesktopFile, kMaxTextBytes)};
+}
+
+std::optional<std::string> appId(Session& x, const AppIdCookies& cookies, bool& gone) {
+  std::optional<std::string> gtk = desktopId(textProperty(x, cookies.gtk, gone));
+  std::optional<std::string> kde = desktopId(textProperty(x, cookies.kde, gone));
+  return gtk ? gtk : kde;
+}
+
+// A window named by a 32-bit property (WM_TRANSIENT_FOR, WM_CLIENT_LEADER).
+xcb_window_t windowProperty(Session& x, xcb_get_property_cookie_t cookie) {
+  return cardinalProperty(x, cookie).value_or(XCB_WINDOW_NONE);
+}
+
+// The group leader WM_HINTS names, when its flag says it is there.
+xcb_window_t hintedGroup(Session& x, xcb_get_property_cookie_t cookie) {
+  xcb_generic_error_t* error = nullptr;
+  auto* reply = static_cast<xcb_get_property_reply_t*>(awaitReply(x, cookie.sequence, &error));
+  std::free(error);
+  if (reply == nullptr) return XCB_WINDOW_NONE;
+  std::uint32_t hints[9] = {};
+  const bool complete = reply->format == 32 && x.xcb->get_property_value_length(reply) >= 36;
+  if (complete) std::memcpy(hints, x.xcb->get_property_value(reply), sizeof hints);
+  std::free(reply);
+  if ((hints[0] & kWindowGroupHint) == 0) return XCB_WINDOW_NONE;
+  return hints[8];
+}
+
+// The application id `window` inherits: from the chain of windows it is
+// transient for, else from its group leader. Errors on the way (a parent
+// that is gone) give nothing.
+std::optional<std::string> inheritedAppId(Session& x, const Atoms& atoms, xcb_window_t window,
+                                          xcb_window_t transientFor, xcb_window_t leader) {
+  bool gone = false;
+  xcb_window_t next = transientFor;
+  for (int level = 0; level < kMaxTransientLevels && next != XCB_WINDOW_NONE && next != window; ++level) {
+    const AppIdCookies cookies = requestAppId(x, atoms, next);
+    const auto parentCookie = requestProperty(x, next, XCB_ATOM_WM_TRANSIENT_FOR, 4);
+    std::optional<std::string> id = appId(x, cookies, gone);
+    next = windowProperty(x, parentCookie);
+    if (id) return id;
+  }
+  if (leader == XCB_WINDOW_NONE || leader == window) return std::nullopt;
+  return appId(x, requestAppId(x, atoms, leader), gone);
+}
+
+std::string lowerCase(std::string text) {
+  for (char& c : text) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return text;
+}
+
+// The desktop's entry for a window: its application id, an entry that
+// claims its class through StartupWMClass, then its instance and its class
+// as ids, each as it is and in lower case.
+std::optional<desktop::Entry> entryFor(const std::optional<std::string>& id,
+                                       const std::optional<std::string>& instance,
+                                       const std::optional<std::string>& wmClass) {
+  if (id) {
+    if (auto entry = desktop::find(*id)) return entry;
+  }
+  if (wmClass) {
+    if (auto entry = desktop::findByStartupWMClass(*wmClass)) return entry;
+  }
+  for (const std::optional<std::string>* candidate : {&instance, &wmClass}) {
+    if (!*candidate) continue;
+    if (auto entry = desktop::find(**candidate)) return entry;
+    const std::string lower = lowerCase(**candidate);
+    if (lower != **candidate) {
+      if (auto entry = desktop::find(lower)) return entry;
+    }
+  }
+  return std::nullopt;
+}
+
 }  // namespace
 
 std::optional<Atoms> internAtoms(Session& x) {
   if (!xresBound) xresBound = bindXRes(runtime::openLibrary("libxcb-res.so.0"));
   if (xresBound) x.xcb->prefetch_extension_data(x.connection, xres.id);
-  constexpr std::string_view kNames[] = {"_NET_ACTIVE_WINDOW", "_NET_WM_PID", "_GTK_APPLICATION_ID",
-                                         "_KDE_NET_WM_DESKTOP_FILE", "UTF8_STRING"};
+  constexpr std::string_view kNames[] = {"_NET_ACTIVE_WINDOW",       "_NET_WM_PID", "_GTK_APPLICATION_ID",
+                                         "_KDE_NET_WM_DESKTOP_FILE", "UTF8_STRING", "WM_CLIENT_LEADER"};
   xcb_intern_atom_cookie_t cookies[std::size(kNames)];
   for (std::size_t i = 0; i < std::size(kNames); ++i) {
     cookies[i] =
@@ -125,16 +219,18 @@ std::optional<Atoms> internAtoms(Session& x) {
     std::free(reply);
   }
   if (!complete) return std::nullopt;
-  return Atoms{atoms[0], atoms[1], atoms[2], atoms[3], atoms[4]};
+  return Atoms{atoms[0], atoms[1], atoms[2], atoms[3], atoms[4], atoms[5]};
 }
 
 std::optional<Application> windowApplication(Session& x, const Atoms& atoms, xcb_window_t window) {
   // Every request goes out before the first answer is awaited: one round
-  // trip per activation.
+  // trip per activation, and one more per window an id is inherited from.
   const auto wmClassCookie = requestProperty(x, window, XCB_ATOM_WM_CLASS, kMaxTextBytes);
-  const auto gtkCookie = requestProperty(x, window, atoms.gtkApplicationId, kMaxTextBytes);
-  const auto kdeCookie = requestProperty(x, window, atoms.kdeDesktopFile, kMaxTextBytes);
+  const AppIdCookies appIdCookies = requestAppId(x, atoms, window);
   const auto pidCookie = requestProperty(x, window, atoms.wmPid, 4);
+  const auto transientCookie = requestProperty(x, window, XCB_ATOM_WM_TRANSIENT_FOR, 4);
+  const auto hintsCookie = requestProperty(x, window, XCB_ATOM_WM_HINTS, kWmHintsBytes);
+  const auto leaderCookie = requestProperty(x, window, atoms.clientLeader, 4);
   std::optional<xcb_res_query_client_ids_cookie_t> clientCookie;
   if (xresPresent(x)) {
     const xcb_res_client_id_spec_t wanted{window, XCB_RES_CLIENT_ID_MASK_LOCAL_CLIENT_PID};
@@ -143,34 +239,41 @@ std::optional<Application> windowApplication(Session& x, const Atoms& atoms, xcb
 
   bool gone = false;
   const std::optional<Property> wmClass = textProperty(x, wmClassCookie, gone);
-  const std::optional<Property> gtkId = textProperty(x, gtkCookie, gone);
-  const std::optional<Property> kdeFile = textProperty(x, kdeCookie, gone);
+  std::optional<std::string> id = appId(x, appIdCookies, gone);
   const std::optional<std::int32_t> ownPid = windowPid(cardinalProperty(x, pidCookie));
+  const xcb_window_t transientFor = windowProperty(x, transientCookie);
+  const xcb_window_t group = hintedGroup(x, hintsCookie);
+  const xcb_window_t clientLeader = windowProperty(x, leaderCookie);
   const std::optional<std::int32_t> client = clientCookie ? clientPid(x, *clientCookie) : std::nullopt;
   if (gone || failed(x)) return std::nullopt;
+  if (!id) {
+    id = inheritedAppId(x, atoms, window, transientFor, group != XCB_WINDOW_NONE ? group : clientLeader);
+    if (failed(x)) return std::nullopt;
+  }
 
-  Application application;
+  // WM_CLASS holds the instance and then the class, each ended by a NUL.
+  std::optional<std::string> instance;
+  std::optional<std::string> name;
   if (wmClass) {
-    // WM_CLASS holds the instance and then the class, each ended by a NUL.
     const std::string_view bytes = wmClass->bytes;
     const std::size_t end = bytes.find('\0');
     const bool latin1 = wmClass->type == XCB_ATOM_STRING;
-    application.bundleId = text(bytes, latin1);
-    if (end != std::string_view::npos) application.name = text(bytes.substr(end + 1), latin1);
+    instance = text(bytes, latin1);
+    if (end != std::string_view::npos) name = text(bytes.substr(end + 1), latin1);
   }
-  if (auto id = desktopId(gtkId)) {
-    application.bundleId = std::move(id);
-  } else if (auto file = desktopId(kdeFile)) {
-    application.bundleId = std::move(file);
-  }
-  application.pidFromWindow = ownPid.has_value();
-  application.pid = ownPid.value_or(client.value_or(-1));
-  return application;
-}
 
-bool sameApplication(const Application& a, const Application& b) {
-  if (a.pidFromWindow && b.pidFromWindow) return a.pid == b.pid;
-  return a.bundleId == b.bundleId && a.name == b.name && a.pid == b.pid;
+  Application application;
+  // The X server knows the real process; a sandboxed application's own
+  // _NET_WM_PID counts in its sandbox only.
+  application.pid = client.value_or(ownPid.value_or(-1));
+  if (std::optional<desktop::Entry> entry = entryFor(id, instance, name)) {
+    application.bundleId = std::move(entry->id);
+    application.name = std::move(entry->name);
+  } else {
+    application.bundleId = id ? std::move(id) : std::move(instance);
+    application.name = std::move(name);
+  }
+  return application;
 }
 
 }  // namespace platform::x11

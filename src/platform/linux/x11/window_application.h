@@ -2,17 +2,12 @@
 // identifier, its name and its process.
 #pragma once
 
-#include <cstdint>
 #include <optional>
-#include <string>
 
 #include "platform/linux/application.h"
 #include "platform/linux/x11/x11_connection.h"
-#include "platform/workspace.h"
 
-namespace platform {
-
-namespace x11 {
+namespace platform::x11 {
 
 struct Atoms {
   xcb_atom_t activeWindow;      // _NET_ACTIVE_WINDOW
@@ -20,6 +15,7 @@ struct Atoms {
   xcb_atom_t gtkApplicationId;  // _GTK_APPLICATION_ID
   xcb_atom_t kdeDesktopFile;    // _KDE_NET_WM_DESKTOP_FILE
   xcb_atom_t utf8String;        // UTF8_STRING
+  xcb_atom_t clientLeader;      // WM_CLIENT_LEADER
 };
 
 // Looks up the atoms (and asks whether the X-Resource extension is there);
@@ -27,12 +23,10 @@ struct Atoms {
 std::optional<Atoms> internAtoms(Session& x);
 
 // The application of `window`; none when the window does not exist or the
-// connection fails on the way.
+// connection fails on the way. A window without an application id of its
+// own takes the one of the window it is transient for, else of its group
+// leader; the desktop's entry for the window then gives the bundle id and
+// the name.
 std::optional<Application> windowApplication(Session& x, const Atoms& atoms, xcb_window_t window);
 
-// Windows belong to one application when both carry _NET_WM_PID and it
-// matches; otherwise when identifier, name and process all match.
-bool sameApplication(const Application& a, const Application& b);
-
-}  // namespace x11
-}  // namespace platform
+}  // namespace platform::x11
