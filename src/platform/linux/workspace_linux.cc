@@ -189,10 +189,7 @@ void finishAttempt() {
 // without limit): the X connection; else a running attempt; else the time
 // of the next one. Events already read wait for nobody.
 std::pair<int, int> nextWait(bool busy) {
-  if (wayland::chosen()) {
-    const int fd = wayland::descriptor();
-    return {fd, fd < 0 ? 1000 : busy ? 0 : -1};
-  }
+  if (wayland::chosen()) return wayland::nextWait(busy);
   if (x11::Session* x = watchedSession()) return {x->xcb->get_file_descriptor(x->connection), busy ? 0 : -1};
   if (attempt != nullptr) return {attempt->done[0], -1};
   if (!x11::displayNamed()) return {-1, -1};
@@ -260,8 +257,7 @@ void runMainLoop() {
     const posix::Wake wake = posix::waitAndServe(stdinReadSource, other, timeoutMs);
     if (wake == posix::Wake::Failed) return;
     if (wayland::chosen()) {
-      // A compositor that has gone is looked for again about once a second.
-      if (wayland::reconnect()) activeWindowChanged();
+      if (wayland::afterWake(wake == posix::Wake::OtherReady)) activeWindowChanged();
       continue;
     }
     if (watchedSession() != nullptr) continue;

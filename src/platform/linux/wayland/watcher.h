@@ -3,6 +3,7 @@
 #pragma once
 
 #include <optional>
+#include <utility>
 
 #include "platform/linux/application.h"
 
@@ -16,18 +17,23 @@ bool startWatching();
 // True when startWatching() has chosen the compositor.
 bool chosen();
 
-// The connection's descriptor; -1 once the compositor has gone.
-int descriptor();
-
 // Handles every event that has arrived, without waiting; true when any did
 // (the frontmost window may have changed, and more may come at once) or the
 // compositor has just failed: it is then given up and leaves no window.
 bool serve();
 
-// Once the compositor has gone: connects again when it answers (a new one
-// on the same socket, say), trying at most about once a second; true when
-// it is followed again.
-bool reconnect();
+// What the main loop waits on besides standard input, and for how long (-1:
+// without limit): the compositor's connection (not at all when `busy`, as
+// more events may have come); once it has gone, a running attempt to
+// connect again, else the time of the next attempt.
+std::pair<int, int> nextWait(bool busy);
+
+// Called after each wake of the main loop, `otherReady` when what
+// nextWait() named is ready. Once the compositor has gone, starts an
+// attempt to connect again about once a second, on a thread of its own;
+// true when an attempt has just found a compositor, which is then followed
+// from its current state.
+bool afterWake(bool otherReady);
 
 // The application of the frontmost window; none when no window is active or
 // the compositor has gone.
