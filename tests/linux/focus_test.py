@@ -19,6 +19,7 @@ from unittest import mock
 from Xlib import Xatom
 from Xlib import display as xdisplay
 
+import wayland_fake
 import xserver
 
 WAIT = xserver.WAIT
@@ -356,6 +357,18 @@ class FocusTest(XServerTestCase):
                 d.activate(later)
                 self.assertEqual(fields(watcher.record()), ("later", "Later", 7102))
                 self.assert_ends_quietly(watcher)
+
+    def test_x11_where_no_compositor_offers_a_window_list(self):
+        d = self.desktop
+        window = d.window(wm_class=b"xapp\0XApp\0", pid=7201)
+        with wayland_fake.Compositor() as compositor:  # outputs only
+            for wayland in ["/nonexistent/wayland-0", compositor.path]:
+                with self.subTest(wayland):
+                    d.activate(None)
+                    watcher = self.watch({"WAYLAND_DISPLAY": wayland})
+                    d.activate(window)
+                    self.assertEqual(fields(watcher.record()), ("xapp", "XApp", 7201))
+                    self.assert_ends_quietly(watcher)
 
     def test_x_is_loaded_where_there_is_a_display(self):
         # The counterpart of NoDisplayTest's check that nothing is loaded

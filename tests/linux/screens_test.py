@@ -7,6 +7,7 @@ import subprocess
 import tempfile
 import unittest
 
+import wayland_fake
 import xserver
 
 WAIT = 30
@@ -71,6 +72,16 @@ class MonitorsTest(unittest.TestCase):
                 primary = [m for m in monitors if m[2]]
                 self.assertEqual((primary or monitors)[0][:2], (main, width))
                 self.assertEqual(brimgauge(self.server.env()), (0, report(width), b""))
+
+    def test_wayland_first(self):
+        # A compositor that answers is asked instead of the X display, even
+        # when it has no window list; one that does not, is not.
+        self.set_monitors([])
+        with wayland_fake.Compositor(output=((1920, 1080), 1, 0)) as compositor:
+            for wayland, width in [(compositor.path, 1920), ("/nonexistent/wayland-0", 3432)]:
+                with self.subTest(wayland):
+                    env = {**self.server.env(), "WAYLAND_DISPLAY": wayland}
+                    self.assertEqual(brimgauge(env), (0, report(width), b""))
 
     def test_x_is_loaded_where_there_is_a_display(self):
         proc = subprocess.run([xserver.native_program("Brimgauge")], capture_output=True,

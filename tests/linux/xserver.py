@@ -31,8 +31,9 @@ def native_program(name):
 
 
 def environment(display=None):
-    """This process's environment with DISPLAY set to `display`, or unset."""
-    env = {k: v for k, v in os.environ.items() if k != "DISPLAY"}
+    """This process's environment with DISPLAY set to `display`, or unset,
+    and no Wayland display (which would be asked first)."""
+    env = {k: v for k, v in os.environ.items() if k not in ("DISPLAY", "WAYLAND_DISPLAY")}
     if display is not None:
         env["DISPLAY"] = display
     return env

@@ -1,4 +1,5 @@
-// The screens of an X11 desktop are its RandR monitors, in the server's
+// On a Wayland compositor the screens are its outputs (wayland/); elsewhere
+// the screens of an X11 desktop are its RandR monitors, in the server's
 // order; the main screen is the primary monitor, or the first one when none
 // is primary. Sizes are in pixels. Nothing here has a notch: the top inset
 // is 0 and there are no auxiliary top areas. Without an X display (or
@@ -11,6 +12,7 @@
 #include <deque>
 
 #include "platform/linux/runtime_library.h"
+#include "platform/linux/wayland/output_probe.h"
 #include "platform/linux/x11/x11_connection.h"
 #include "platform/screens.h"
 
@@ -96,12 +98,26 @@ std::vector<ScreenHandle> monitors() {
   return list;
 }
 
+std::vector<ScreenHandle> outputs(const std::vector<wayland::Screen>& list) {
+  std::vector<ScreenHandle> handles;
+  for (const wayland::Screen& screen : list) {
+    const wayland::Frame& f = screen.frame;
+    handedOut.push_back({Rect{f.x, f.y, f.width, f.height}, screen.main});
+    handles.push_back(&handedOut.back());
+  }
+  return handles;
+}
+
 }  // namespace
 
-std::vector<ScreenHandle> screens() { return monitors(); }
+// X11 answers only where no Wayland compositor does.
+std::vector<ScreenHandle> screens() {
+  if (const auto& list = wayland::screens()) return outputs(*list);
+  return monitors();
+}
 
 ScreenHandle mainScreen() {
-  const std::vector<ScreenHandle> list = monitors();
+  const std::vector<ScreenHandle> list = screens();
   for (const ScreenHandle screen : list) {
     if (screen->primary) return screen;
   }

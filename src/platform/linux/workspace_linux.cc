@@ -1,4 +1,5 @@
-// The workspace on an X11 desktop (XWayland included). The frontmost
+// The workspace on a Wayland compositor that offers a window list
+// (wayland/), else on an X11 desktop (XWayland included). The frontmost
 // application is the one whose window the window manager has named in the
 // root window's _NET_ACTIVE_WINDOW; each write of that property arrives as a
 // PropertyNotify, and a change to another application than the one reported
@@ -19,6 +20,7 @@
 #include <utility>
 
 #include "platform/linux/application.h"
+#include "platform/linux/wayland/watcher.h"
 #include "platform/linux/x11/window_application.h"
 #include "platform/linux/x11/x11_connection.h"
 #include "platform/posix/poll_loop.h"
@@ -80,6 +82,7 @@ void watchRootWindow() {
 // The application of the active window now; none when no window is active,
 // the window no longer exists, or the connection has failed.
 std::optional<Application> activeApplication() {
+  if (wayland::chosen()) return wayland::frontmost();
   x11::Session* x = watchedSession();
   if (x == nullptr) return std::nullopt;
   const auto cookie = x11::requestProperty(*x, x->root, atoms->activeWindow, 4);
@@ -112,6 +115,11 @@ bool isActiveWindowChange(const xcb_generic_event_t& event, xcb_window_t root) {
 // sent without a reply arrive here too and are dropped. True when there was
 // any event: more may have come in meanwhile.
 bool serveDisplay() {
+  if (wayland::chosen()) {
+    const bool any = wayland::serve();
+    if (any) activeWindowChanged();
+    return any;
+  }
   x11::Session* x = watchedSession();
   if (x == nullptr) return false;
   x->xcb->flush(x->connection);
@@ -181,6 +189,7 @@ void finishAttempt() {
 // without limit): the X connection; else a running attempt; else the time
 // of the next one. Events already read wait for nobody.
 std::pair<int, int> nextWait(bool busy) {
+  if (wayland::chosen()) return wayland::nextWait(busy);
   if (x11::Session* x = watchedSession()) return {x->xcb->get_file_descriptor(x->connection), busy ? 0 : -1};
   if (attempt != nullptr) return {attempt->done[0], -1};
   if (!x11::displayNamed()) return {-1, -1};
@@ -191,7 +200,7 @@ std::pair<int, int> nextWait(bool busy) {
 }  // namespace
 
 Workspace* sharedWorkspace() {
-  if (!atoms) {
+  if (!wayland::startWatching() && !atoms) {
     nextAttempt = Clock::now() + kRetryPace;
     watchRootWindow();
   }
@@ -247,6 +256,10 @@ void runMainLoop() {
     const auto [other, timeoutMs] = nextWait(busy);
     const posix::Wake wake = posix::waitAndServe(stdinReadSource, other, timeoutMs);
     if (wake == posix::Wake::Failed) return;
+    if (wayland::chosen()) {
+      if (wayland::afterWake(wake == posix::Wake::OtherReady)) activeWindowChanged();
+      continue;
+    }
     if (watchedSession() != nullptr) continue;
     if (attempt != nullptr) {
       if (wake == posix::Wake::OtherReady) finishAttempt();
