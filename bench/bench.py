@@ -33,7 +33,7 @@ import sway  # noqa: E402
 import sysfs_fixture  # noqa: E402
 import wayland_fake  # noqa: E402
 import xserver  # noqa: E402
-from Xlib import Xatom  # noqa: E402
+from Xlib import X, Xatom  # noqa: E402
 from Xlib import display as xdisplay  # noqa: E402
 
 # Start-to-exit runs come in rounds, each command a few times per round in a
