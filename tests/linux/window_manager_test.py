@@ -112,7 +112,8 @@ class RealDesktopTest(unittest.TestCase):
         watcher's connection; its probe before it may take a moment to go)."""
         def bases():
             reply = self.d.res_query_client_ids([{"client": 0, "mask": res.LocalClientPIDMask}])
-            found = [item.spec.client for item in reply.ids if list(item.value) == [pid]]
+            # Each id's first field is the (client, mask) pair it answers for.
+            found = [next(iter(item._data.values())).client for item in reply.ids if list(item.value) == [pid]]
             return found if len(found) == 1 else None
         return poll(bases, f"the X client of process {pid}")[0]
 

@@ -9,17 +9,14 @@
 // is posted, while standard input stays the lifeline; the display is tried
 // again about once a second, and followed again when it answers.
 
-#include <fcntl.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <chrono>
 #include <cstdlib>
-#include <system_error>
-#include <thread>
 #include <utility>
 
 #include "platform/linux/application.h"
+#include "platform/linux/background_attempt.h"
 #include "platform/linux/wayland/watcher.h"
 #include "platform/linux/x11/window_application.h"
 #include "platform/linux/x11/x11_connection.h"
@@ -136,49 +133,18 @@ bool serveDisplay() {
   return any;
 }
 
-// A connection attempt on a thread of its own: a stalled server holds it for
-// its whole bound, and the lifeline is served meanwhile. The thread's last
-// act is to write one byte into `done`.
-struct Attempt {
-  int done[2] = {-1, -1};
-  std::optional<x11::Session> result;
-};
-
-Attempt* attempt = nullptr;  // the attempt under way, if any
+BackgroundAttempt<std::optional<x11::Session>> attempt;
 
 void startAttempt() {
   nextAttempt = Clock::now() + kRetryPace;
-  auto* next = new Attempt;
-  if (pipe2(next->done, O_CLOEXEC) != 0) {
-    delete next;
-    return;
-  }
-  try {
-    std::thread([next] {
-      next->result = x11::connect();
-      const char byte = 0;
-      while (write(next->done[1], &byte, 1) < 0 && errno == EINTR) {
-      }
-    }).detach();
-  } catch (const std::system_error&) {
-    close(next->done[0]);
-    close(next->done[1]);
-    delete next;
-    return;
-  }
-  attempt = next;
+  attempt.start([] { return x11::connect(); });
 }
 
 // Takes the finished attempt's connection, if it made one: the root window
 // is watched again, and the active window read and posted when it belongs to
 // another application than the one last reported.
 void finishAttempt() {
-  Attempt* finished = attempt;
-  attempt = nullptr;
-  close(finished->done[0]);
-  close(finished->done[1]);
-  const std::optional<x11::Session> x = finished->result;
-  delete finished;
+  const std::optional<x11::Session> x = attempt.finish();
   if (!x) return;
   x11::adopt(*x);
   watchRootWindow();
@@ -191,7 +157,7 @@ void finishAttempt() {
 std::pair<int, int> nextWait(bool busy) {
   if (wayland::chosen()) return wayland::nextWait(busy);
   if (x11::Session* x = watchedSession()) return {x->xcb->get_file_descriptor(x->connection), busy ? 0 : -1};
-  if (attempt != nullptr) return {attempt->done[0], -1};
+  if (attempt.running()) return {attempt.descriptor(), -1};
   if (!x11::displayNamed()) return {-1, -1};
   const auto left = std::chrono::ceil<std::chrono::milliseconds>(nextAttempt - Clock::now()).count();
   return {-1, left > 0 ? static_cast<int>(left) : 0};
@@ -261,7 +227,7 @@ void runMainLoop() {
       continue;
     }
     if (watchedSession() != nullptr) continue;
-    if (attempt != nullptr) {
+    if (attempt.running()) {
       if (wake == posix::Wake::OtherReady) finishAttempt();
     } else if (x11::displayNamed() && Clock::now() >= nextAttempt) {
       startAttempt();

@@ -1,14 +1,11 @@
 #include "platform/linux/wayland/watcher.h"
 
-#include <fcntl.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <memory>
-#include <system_error>
-#include <thread>
 
 #include "json_line.h"
+#include "platform/linux/background_attempt.h"
 #include "platform/linux/desktop/desktop_entries.h"
 #include "platform/linux/wayland/sway_ipc.h"
 #include "platform/linux/wayland/windows.h"
@@ -63,50 +60,23 @@ bool start(Source& s) {
   return true;
 }
 
-// Once the compositor has gone, a new connection is tried on a thread of its
-// own, as for X11: a compositor that takes the connection and says nothing
-// holds an attempt for its whole bound, while standard input is served. The
-// thread's last act is to write one byte into `done`.
-struct Attempt {
-  int done[2] = {-1, -1};
-  std::unique_ptr<Source> result;  // a compositor followed, if the attempt found one
-};
-
-Attempt* attempt = nullptr;  // the attempt under way, if any
+// Once the compositor has gone, a new connection is tried in the
+// background, as for X11.
+BackgroundAttempt<std::unique_ptr<Source>> attempt;
 Clock::time_point nextAttempt;
 
 void startAttempt() {
   nextAttempt = Clock::now() + kRetryEvery;
-  auto* next = new Attempt;
-  if (pipe2(next->done, O_CLOEXEC) != 0) {
-    delete next;
-    return;
-  }
-  try {
-    std::thread([next] {
-      auto candidate = std::make_unique<Source>();
-      if (start(*candidate) && !candidate->connection.failed()) next->result = std::move(candidate);
-      const char byte = 0;
-      while (write(next->done[1], &byte, 1) < 0 && errno == EINTR) {
-      }
-    }).detach();
-  } catch (const std::system_error&) {
-    close(next->done[0]);
-    close(next->done[1]);
-    delete next;
-    return;
-  }
-  attempt = next;
+  attempt.start([] {
+    auto candidate = std::make_unique<Source>();
+    if (!start(*candidate) || candidate->connection.failed()) candidate.reset();
+    return candidate;
+  });
 }
 
 // True when the finished attempt follows a compositor, which is then the one.
 bool finishAttempt() {
-  Attempt* finished = attempt;
-  attempt = nullptr;
-  close(finished->done[0]);
-  close(finished->done[1]);
-  std::unique_ptr<Source> result = std::move(finished->result);
-  delete finished;
+  std::unique_ptr<Source> result = attempt.finish();
   if (!result) return false;
   source = std::move(result);
   last.reset();
@@ -136,14 +106,14 @@ bool serve() {
 
 std::pair<int, int> nextWait(bool busy) {
   if (!source->connection.failed()) return {source->connection.descriptor(), busy ? 0 : -1};
-  if (attempt != nullptr) return {attempt->done[0], -1};
+  if (attempt.running()) return {attempt.descriptor(), -1};
   const auto left = std::chrono::ceil<std::chrono::milliseconds>(nextAttempt - Clock::now()).count();
   return {-1, left > 0 ? static_cast<int>(left) : 0};
 }
 
 bool afterWake(bool otherReady) {
   if (!source->connection.failed()) return false;
-  if (attempt != nullptr) return otherReady && finishAttempt();
+  if (attempt.running()) return otherReady && finishAttempt();
   if (Clock::now() >= nextAttempt) startAttempt();
   return false;
 }
