@@ -1,17 +1,13 @@
 """build/bin/Quelmark on a real X server: the records it writes as a window
 manager changes the root window's _NET_ACTIVE_WINDOW."""
 
-import json
 import math
 import os
-import queue
 import re
 import select
 import tempfile
 import subprocess
 import sys
-import tempfile
-import threading
 import time
 import unittest
 from unittest import mock
@@ -21,60 +17,9 @@ from Xlib import display as xdisplay
 
 import wayland_fake
 import xserver
+from watcher import Watcher, fields
 
 WAIT = xserver.WAIT
-KEYS = {"v", "at", "bundleId", "name", "pid"}
-
-
-class Watcher:
-    """Quelmark with its standard input held open as the host's lifeline;
-    its records are read as they arrive."""
-
-    def __init__(self, env, extra_env=None):
-        self.proc = subprocess.Popen([xserver.native_program("Quelmark")], stdin=subprocess.PIPE,
-                                     stdout=subprocess.PIPE, stderr=subprocess.PIPE,
-                                     env={**env, **(extra_env or {})})
-        self.lines = queue.Queue()
-        self.reader = threading.Thread(target=self._read, daemon=True)
-        self.reader.start()
-
-    def _read(self):
-        for line in self.proc.stdout:
-            self.lines.put(line)
-        self.lines.put(None)
-
-    def record(self):
-        """The next record, checked for its shape; fails after WAIT seconds."""
-        try:
-            line = self.lines.get(timeout=WAIT)
-        except queue.Empty:
-            raise AssertionError("no record arrived") from None
-        assert line is not None, "the watcher ended its output"
-        assert line.endswith(b"\n") and line.count(b"\n") == 1, line
-        record = json.loads(line)
-        assert set(record) == KEYS and record["v"] == 1, record
-        return record
-
-    def finish(self):
-        """Ends the lifeline; the exit status, any further lines and standard error."""
-        self.proc.stdin.close()
-        status = self.proc.wait(timeout=WAIT)
-        self.reader.join(timeout=WAIT)
-        rest = []
-        while (line := self.lines.get(timeout=WAIT)) is not None:
-            rest.append(line)
-        return status, rest, self.proc.stderr.read()
-
-    def kill(self):
-        if self.proc.poll() is None:
-            self.proc.kill()
-        self.proc.wait()
-        for stream in (self.proc.stdin, self.proc.stdout, self.proc.stderr):
-            stream.close()
-
-
-def fields(record):
-    return record["bundleId"], record["name"], record["pid"]
 
 
 class XServerTestCase(unittest.TestCase):

@@ -2,9 +2,6 @@
 driven with swaymsg, test applications that speak the protocol, foot and
 xterm as real ones; compositors that stop, die or were never there."""
 
-import json
-import os
-import queue
 import shutil
 import subprocess
 import tempfile
@@ -14,50 +11,19 @@ from pathlib import Path
 
 import sway
 import wayland_fake
+import watcher
 
 WAIT = sway.WAIT
-KEYS = {"v", "at", "bundleId", "name", "pid"}
 
 
-class Watcher:
-    """Quelmark with its standard input held open as the host's lifeline."""
+class Watcher(watcher.Watcher):
+    """The watcher whose records are read as (bundle id, name, pid)."""
 
     def __init__(self, env, program=None):
-        self.proc = subprocess.Popen([program or sway.native_program("Quelmark")], stdin=subprocess.PIPE,
-                                     stdout=subprocess.PIPE, stderr=subprocess.PIPE, env=env)
-        self.lines = queue.Queue()
-        threading.Thread(target=self._read, daemon=True).start()
-
-    def _read(self):
-        for line in self.proc.stdout:
-            self.lines.put(line)
-        self.lines.put(None)
+        super().__init__(env, program=program)
 
     def record(self):
-        try:
-            line = self.lines.get(timeout=WAIT)
-        except queue.Empty:
-            raise AssertionError("no record arrived") from None
-        assert line is not None, "the watcher ended its output"
-        record = json.loads(line)
-        assert set(record) == KEYS and record["v"] == 1, record
-        return record["bundleId"], record["name"], record["pid"]
-
-    def finish(self):
-        """Ends the lifeline: the exit status, any further lines, standard error."""
-        self.proc.stdin.close()
-        status = self.proc.wait(timeout=WAIT)
-        rest = []
-        while (line := self.lines.get(timeout=WAIT)) is not None:
-            rest.append(line)
-        return status, rest, self.proc.stderr.read()
-
-    def kill(self):
-        if self.proc.poll() is None:
-            self.proc.kill()
-        self.proc.wait()
-        for stream in (self.proc.stdin, self.proc.stdout, self.proc.stderr):
-            stream.close()
+        return watcher.fields(super().record())
 
 
 class WatcherCase(unittest.TestCase):
